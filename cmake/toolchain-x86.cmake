@@ -1,0 +1,5 @@
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(TESSALY_ARCH x86)
+set(TOOL_PREFIX i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-common.cmake)

@@ -1,0 +1,175 @@
+#include "tests/support/ChildProcess.h"
+
+#include <map>
+#include <stdexcept>
+
+namespace TestSupport {
+
+namespace {
+
+std::map<std::wstring, ChildEntry> &Children()
+{
+    static std::map<std::wstring, ChildEntry> children;
+    return children;
+}
+
+std::wstring Quote(const std::wstring &arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
+    {
+        return arg;
+    }
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg)
+    {
+        if (c == L'\\')
+        {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+} // namespace
+
+bool RegisterChild(const wchar_t *name, ChildEntry entry)
+{
+    Children()[name] = entry;
+    return true;
+}
+
+bool RunChildIfRequested(int argc, wchar_t **argv, int &exitCode)
+{
+    if (argc < 2 || wcsncmp(argv[1], L"--child=", 8) != 0)
+    {
+        return false;
+    }
+    const std::wstring name = argv[1] + 8;
+    const auto it = Children().find(name);
+    if (it == Children().end())
+    {
+        fwprintf(stderr, L"unknown child %ls\n", name.c_str());
+        exitCode = 200;
+        return true;
+    }
+    // A crashing child must end with its exception code, not wait for a dialog.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    exitCode = it->second(std::vector<std::wstring>(argv + 2, argv + argc));
+    return true;
+}
+
+std::wstring ThisProgram()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::wstring ThisFolder()
+{
+    const std::wstring program = ThisProgram();
+    return program.substr(0, program.find_last_of(L"\\/"));
+}
+
+CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args,
+                             const std::wstring &program)
+    : m_process(), m_outputRead(INVALID_HANDLE_VALUE)
+{
+    const std::wstring path = program.empty() ? ThisProgram() : program;
+    std::wstring commandLine = Quote(path) + L" --child=" + name;
+    for (const auto &arg : args)
+    {
+        commandLine += L" " + Quote(arg);
+    }
+
+    wchar_t tempFolder[MAX_PATH];
+    wchar_t tempFile[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, tempFolder);
+    ::GetTempFileNameW(tempFolder, L"chd", 0, tempFile);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE output = ::CreateFileW(tempFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    m_outputRead = ::CreateFileW(tempFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    const BOOL started = ::CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                          &startup, &m_process);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(output);
+    if (!started)
+    {
+        if (m_outputRead != INVALID_HANDLE_VALUE)
+        {
+            ::CloseHandle(m_outputRead);
+        }
+        throw std::runtime_error("CreateProcess failed: " + std::to_string(error));
+    }
+}
+
+CChildProcess::~CChildProcess()
+{
+    if (::WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
+    {
+        ::TerminateProcess(m_process.hProcess, 999);
+        ::WaitForSingleObject(m_process.hProcess, 10000);
+    }
+    ::CloseHandle(m_process.hThread);
+    ::CloseHandle(m_process.hProcess);
+    if (m_outputRead != INVALID_HANDLE_VALUE)
+    {
+        ::CloseHandle(m_outputRead);
+    }
+}
+
+DWORD CChildProcess::Wait(DWORD timeoutMs)
+{
+    if (::WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    {
+        return STILL_ACTIVE;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(m_process.hProcess, &code);
+    return code;
+}
+
+std::string CChildProcess::Output()
+{
+    std::string text;
+    if (m_outputRead == INVALID_HANDLE_VALUE)
+    {
+        return text;
+    }
+    ::SetFilePointer(m_outputRead, 0, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(m_outputRead, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    {
+        text.append(buffer, read);
+    }
+    return text;
+}
+
+HANDLE CChildProcess::Handle() const
+{
+    return m_process.hProcess;
+}
+
+DWORD RunChild(const std::wstring &name, const std::vector<std::wstring> &args)
+{
+    CChildProcess child(name, args);
+    return child.Wait();
+}
+
+} // namespace TestSupport

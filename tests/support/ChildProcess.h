@@ -1,0 +1,58 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// A test that needs a second process starts this same program again with
+// "--child=NAME args..." and the named entry point runs instead of the tests.
+typedef int (*ChildEntry)(const std::vector<std::wstring> &args);
+
+// Registers an entry point at static initialisation; returns true so it can seed a static.
+bool RegisterChild(const wchar_t *name, ChildEntry entry);
+
+// Runs the named child if the command line asks for one; returns false otherwise.
+bool RunChildIfRequested(int argc, wchar_t **argv, int &exitCode);
+
+// A started child process of this program, waited for and closed by the destructor.
+class CChildProcess
+{
+public:
+    // The program is this test program unless another path is named.
+    CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args = {},
+                  const std::wstring &program = std::wstring());
+    ~CChildProcess();
+
+    CChildProcess(const CChildProcess &) = delete;
+    CChildProcess &operator=(const CChildProcess &) = delete;
+
+    // Waits at most timeoutMs; returns the exit code, or STILL_ACTIVE when it has not ended.
+    DWORD Wait(DWORD timeoutMs = 60000);
+
+    // What the child wrote to its standard output and error so far, read after it ended.
+    std::string Output();
+
+    HANDLE Handle() const;
+
+private:
+    PROCESS_INFORMATION m_process;
+    HANDLE m_outputRead;
+};
+
+// Runs a child to its end; returns its exit code.
+DWORD RunChild(const std::wstring &name, const std::vector<std::wstring> &args = {});
+
+// Full path of this test program and of the folder it is in.
+std::wstring ThisProgram();
+std::wstring ThisFolder();
+
+} // namespace TestSupport
+
+// Declares a child entry point: CHILD_MAIN(Name) { ...; return code; }
+#define TESSALY_CHILD_MAIN(name)                                                                                  \
+    static int ChildMain_##name(const std::vector<std::wstring> &args);                                        \
+    static const bool s_childRegistered_##name = TestSupport::RegisterChild(L## #name, &ChildMain_##name);         \
+    static int ChildMain_##name([[maybe_unused]] const std::vector<std::wstring> &args)
