@@ -1,0 +1,90 @@
+#include "win32/SmartHandle.h"
+
+#include "win32/Win32Exception.h"
+
+namespace CorvaneTools {
+namespace Win32 {
+
+CSmartHandle::CSmartHandle() : m_handle(INVALID_HANDLE_VALUE)
+{
+}
+
+CSmartHandle::CSmartHandle(HANDLE handle) : m_handle(handle)
+{
+}
+
+CSmartHandle::~CSmartHandle()
+{
+    try
+    {
+        Close();
+    }
+    catch (const CWin32Exception &)
+    {
+    }
+}
+
+CSmartHandle &CSmartHandle::operator=(HANDLE handle)
+{
+    if (handle != m_handle)
+    {
+        Close();
+        m_handle = handle;
+    }
+    return *this;
+}
+
+HANDLE CSmartHandle::GetHandle() const
+{
+    return m_handle;
+}
+
+CSmartHandle::operator HANDLE() const
+{
+    return m_handle;
+}
+
+bool CSmartHandle::IsValid() const
+{
+    return IsValid(m_handle);
+}
+
+bool CSmartHandle::IsValid(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+void CSmartHandle::Close()
+{
+    if (IsValid())
+    {
+        const HANDLE handle = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        if (!::CloseHandle(handle))
+        {
+            throw CWin32Exception(L"CSmartHandle::Close()", ::GetLastError());
+        }
+    }
+    m_handle = INVALID_HANDLE_VALUE;
+}
+
+void CSmartHandle::Attach(HANDLE handle)
+{
+    Close();
+    m_handle = handle;
+}
+
+HANDLE CSmartHandle::Detach()
+{
+    const HANDLE handle = m_handle;
+    m_handle = INVALID_HANDLE_VALUE;
+    return handle;
+}
+
+HANDLE CSmartHandle::GetWaitHandle() const
+{
+    return m_handle;
+}
+
+} // namespace Win32
+} // namespace CorvaneTools
