@@ -1,0 +1,161 @@
+#include "win32/ProcessToken.h"
+#include "win32/ScopedPrivilege.h"
+#include "win32/SecurityDescriptor.h"
+#include "win32/SmartHandle.h"
+#include "win32/Win32Exception.h"
+
+#include "tests/support/TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+using namespace CorvaneTools::Win32;
+
+namespace {
+
+std::wstring SidText(PSID sid)
+{
+    wchar_t *text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text))
+    {
+        return L"?";
+    }
+    std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
+
+} // namespace
+
+TEST(SecurityTest, AllowAllGrantsEveryoneGenericAll)
+{
+    CSecurityDescriptorAllowAll descriptor;
+    BOOL present = FALSE;
+    BOOL defaulted = TRUE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+    EXPECT_TRUE(present);
+    EXPECT_FALSE(defaulted);
+    ASSERT_NE(nullptr, acl);
+    EXPECT_EQ(ACL_REVISION, acl->AclRevision);
+    ASSERT_EQ(1u, acl->AceCount);
+    ACCESS_ALLOWED_ACE *ace = nullptr;
+    ASSERT_TRUE(::GetAce(acl, 0, reinterpret_cast<void **>(&ace)));
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+    EXPECT_EQ(static_cast<DWORD>(GENERIC_ALL), ace->Mask);
+    EXPECT_EQ(L"S-1-1-0", SidText(&ace->SidStart));
+    EXPECT_EQ(12u + 16u, acl->AclSize) << "the world SID is 12 bytes";
+}
+
+TEST(SecurityTest, ObjectCreatedWithAllowAllCarriesItsAcl)
+{
+    CSecurityDescriptorAllowAll descriptor;
+    CSecurityAttributes attributes(descriptor, false);
+    const std::wstring name = L"Global\\" + TestSupport::UniqueName(L"acl");
+    CSmartHandle event(::CreateEventW(attributes, TRUE, FALSE, name.c_str()));
+    ASSERT_TRUE(event.IsValid());
+
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR stored = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                                &stored));
+    ASSERT_NE(nullptr, acl);
+    ASSERT_EQ(1u, acl->AceCount);
+    ACCESS_ALLOWED_ACE *ace = nullptr;
+    ASSERT_TRUE(::GetAce(acl, 0, reinterpret_cast<void **>(&ace)));
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+    EXPECT_EQ(L"S-1-1-0", SidText(&ace->SidStart));
+    // The object manager may store GENERIC_ALL mapped to the type's full access.
+    EXPECT_TRUE(ace->Mask == GENERIC_ALL || ace->Mask == EVENT_ALL_ACCESS) << std::hex << ace->Mask;
+    ::LocalFree(stored);
+}
+
+TEST(ProcessTokenTest, PrivilegeQueries)
+{
+    CProcessToken token;
+    EXPECT_TRUE(token.HasPrivilege(L"SeCreateGlobalPrivilege"));
+    EXPECT_TRUE(token.IsPrivilegeEnabled(L"SeCreateGlobalPrivilege"));
+    EXPECT_TRUE(token.HasPrivilege(L"SeShutdownPrivilege"));
+    EXPECT_FALSE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+
+    std::vector<BYTE> buffer;
+    const TOKEN_PRIVILEGES *privileges = token.GetTokenPrivileges(buffer);
+    ASSERT_GT(privileges->PrivilegeCount, 0u);
+    EXPECT_GE(buffer.size(), sizeof(DWORD) + privileges->PrivilegeCount * sizeof(LUID_AND_ATTRIBUTES));
+    EXPECT_TRUE(CProcessToken::IsUserAnAdmin());
+}
+
+TEST(ProcessTokenTest, UnknownPrivilegeNameThrowsFromTheLookUp)
+{
+    CProcessToken token;
+    try
+    {
+        token.HasPrivilege(L"SeNoSuchThingPrivilege");
+        FAIL() << "no exception";
+    }
+    catch (const CWin32Exception &e)
+    {
+        EXPECT_EQ(L"CSecurityPrivilege::GetPrivilegeValue()", e.GetWhere());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_SUCH_PRIVILEGE), e.GetError());
+    }
+}
+
+TEST(ProcessTokenTest, PrivilegeCacheIndexesBothWays)
+{
+    CSecurityPrivilege cache;
+    const LUID shutdown = cache.GetPrivilegeValue(L"SeShutdownPrivilege");
+    LUID direct = {};
+    ASSERT_TRUE(::LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &direct));
+    EXPECT_EQ(direct.LowPart, shutdown.LowPart);
+    EXPECT_EQ(direct.HighPart, shutdown.HighPart);
+    ASSERT_NE(nullptr, cache.GetPrivilegeName(shutdown));
+    EXPECT_EQ(L"SeShutdownPrivilege", *cache.GetPrivilegeName(shutdown));
+    const LUID again = cache.GetPrivilegeValue(L"SeShutdownPrivilege");
+    EXPECT_EQ(shutdown.LowPart, again.LowPart);
+}
+
+TEST(ProcessTokenTest, ScopedPrivilegeUndoesOnlyWhatItDid)
+{
+    CProcessToken token(TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES);
+    ASSERT_FALSE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+    {
+        CScopedPrivilege shutdown(token, L"SeShutdownPrivilege", true);
+        EXPECT_TRUE(shutdown.EnabledByMe());
+        EXPECT_TRUE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+    }
+    EXPECT_FALSE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+    {
+        CScopedPrivilege global(token, L"SeCreateGlobalPrivilege", true);
+        EXPECT_FALSE(global.EnabledByMe()) << "already enabled";
+    }
+    EXPECT_TRUE(token.IsPrivilegeEnabled(L"SeCreateGlobalPrivilege")) << "left enabled as it was";
+    {
+        CScopedPrivilege notAsked(token, L"SeShutdownPrivilege", false);
+        EXPECT_FALSE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+    }
+
+    EXPECT_TRUE(token.EnablePrivilegeIfHeld(L"SeShutdownPrivilege"));
+    EXPECT_TRUE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+    EXPECT_TRUE(token.EnablePrivilegeIfHeld(L"SeShutdownPrivilege"));
+    token.DisablePrivilege(L"SeShutdownPrivilege");
+    EXPECT_FALSE(token.IsPrivilegeEnabled(L"SeShutdownPrivilege"));
+}
+
+TEST(ProcessTokenTest, AdjustingWithoutTheRightThrows)
+{
+    CProcessToken queryOnly;
+    try
+    {
+        queryOnly.EnablePrivilege(L"SeShutdownPrivilege");
+        FAIL() << "no exception";
+    }
+    catch (const CWin32Exception &e)
+    {
+        EXPECT_EQ(L"CProcessToken::EnablePrivilege()", e.GetWhere());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), e.GetError());
+    }
+    EXPECT_FALSE(queryOnly.EnablePrivilegeIfHeld(L"SeShutdownPrivilege")) << "the adjustment fails quietly";
+}

@@ -1,0 +1,207 @@
+#include "win32/SEHException.h"
+#include "win32/SEHTranslator.h"
+#include "win32/SecurityDescriptor.h"
+#include "win32/SharedMemory.h"
+#include "win32/Win32Exception.h"
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace CorvaneTools::Win32;
+
+namespace {
+
+DWORD Header(const CSharedMemory &memory)
+{
+    DWORD size;
+    std::memcpy(&size, static_cast<const BYTE *>(memory.GetMemory()) - 4, sizeof(size));
+    return size;
+}
+
+template <typename Action>
+CWin32Exception ExpectWin32Failure(Action action)
+{
+    try
+    {
+        action();
+    }
+    catch (const CWin32Exception &e)
+    {
+        return e;
+    }
+    ADD_FAILURE() << "no CWin32Exception";
+    return CWin32Exception(L"", L"");
+}
+
+// Fills the user area with a pattern both processes can check.
+void Fill(void *memory, DWORD size, BYTE seed)
+{
+    BYTE *bytes = static_cast<BYTE *>(memory);
+    for (DWORD i = 0; i < size; ++i)
+    {
+        bytes[i] = static_cast<BYTE>(seed + i * 7);
+    }
+}
+
+bool Matches(const void *memory, DWORD size, BYTE seed)
+{
+    const BYTE *bytes = static_cast<const BYTE *>(memory);
+    for (DWORD i = 0; i < size; ++i)
+    {
+        if (bytes[i] != static_cast<BYTE>(seed + i * 7))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(SharedMemoryTest, CalculateSizeLimits)
+{
+    EXPECT_EQ(4u, CSharedMemory::CalculateSize(0));
+    EXPECT_EQ(4294967295u, CSharedMemory::CalculateSize(4294967291u));
+    try
+    {
+        CSharedMemory::CalculateSize(4294967292u);
+        FAIL() << "no exception";
+    }
+    catch (const CException &e)
+    {
+        EXPECT_EQ(L"CSharedMemory::CalculateSize()", e.GetWhere());
+        EXPECT_EQ(L"Size is too big: 4294967292 max is:4294967291", e.GetMessage());
+    }
+}
+
+TEST(SharedMemoryTest, AccessModes)
+{
+    EXPECT_EQ(static_cast<DWORD>(FILE_MAP_READ), CSharedMemory::GetProtection(ReadOnly));
+    EXPECT_EQ(static_cast<DWORD>(FILE_MAP_WRITE), CSharedMemory::GetProtection(ReadWrite));
+    try
+    {
+        CSharedMemory::GetProtection(static_cast<AccessMode>(2));
+        FAIL() << "no exception";
+    }
+    catch (const CException &e)
+    {
+        EXPECT_EQ(L"CSharedMemory::GetProtection()", e.GetWhere());
+        EXPECT_EQ(L"Unexpected protection flag: 2", e.GetMessage());
+    }
+}
+
+TEST(SharedMemoryTest, HeaderCarriesTheUserSize)
+{
+    const CUnqualifiedName name(TestSupport::UniqueName(L"header"));
+    CSharedMemory empty(CUnqualifiedName(TestSupport::UniqueName(L"empty")), 0, ReadWrite, false, nullptr);
+    EXPECT_EQ(0u, Header(empty));
+
+    CSharedMemory first(name, 100, ReadWrite, false, nullptr);
+    EXPECT_EQ(100u, Header(first));
+    Fill(first.GetMemory(), 100, 3);
+
+    CSharedMemory second(name, 100, ReadWrite, true, nullptr);
+    EXPECT_EQ(100u, Header(second));
+    EXPECT_TRUE(Matches(second.GetMemory(), 100, 3)) << "an existing block is opened, not rewritten";
+}
+
+TEST(SharedMemoryTest, ExistingBlockFailures)
+{
+    const std::wstring text = TestSupport::UniqueName(L"existing");
+    const CUnqualifiedName name(text);
+    CSharedMemory first(name, 64, ReadWrite, false, nullptr);
+
+    const CWin32Exception exists = ExpectWin32Failure([&] { CSharedMemory again(name, 64, ReadWrite, false, nullptr); });
+    EXPECT_EQ(183u, exists.GetError());
+    EXPECT_EQ(L"CSharedMemory::CSharedMemory() - CreateFileMapping: \"" + text + L"\"", exists.GetWhere());
+
+    const CWin32Exception size = ExpectWin32Failure([&] { CSharedMemory other(name, 65, ReadWrite, true, nullptr); });
+    EXPECT_EQ(24u, size.GetError());
+    EXPECT_EQ(L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" + text + L"\"",
+              size.GetWhere());
+    EXPECT_EQ(64u, Header(first)) << "a refused open leaves the header alone";
+}
+
+TEST(SharedMemoryTest, ReadOnlyViewCannotBeWritten)
+{
+    const CUnqualifiedName name(TestSupport::UniqueName(L"readonly"));
+    CSharedMemory writer(name, 16, ReadWrite, false, nullptr);
+    Fill(writer.GetMemory(), 16, 9);
+    CSharedMemory reader(name, 16, ReadOnly, true, nullptr);
+    EXPECT_TRUE(Matches(reader.GetMemory(), 16, 9));
+
+    CSEHTranslator translator(&CSEHException::Translate);
+    volatile BYTE *target = static_cast<volatile BYTE *>(reader.GetMemory());
+    try
+    {
+        target[0] = 1;
+        FAIL() << "write through a read-only view succeeded";
+    }
+    catch (const CSEHException &e)
+    {
+        EXPECT_EQ(0xC0000005u, e.GetCode());
+    }
+}
+
+TEST(SharedMemoryTest, AllowAllSecurity)
+{
+    CSecurityDescriptorAllowAll descriptor;
+    CSecurityAttributes attributes(descriptor, false);
+    EXPECT_EQ(sizeof(void *) == 8 ? 24u : 12u, attributes.Get()->nLength);
+    EXPECT_FALSE(attributes.Get()->bInheritHandle);
+    EXPECT_EQ(1, CSecurityAttributes(descriptor, true).Get()->bInheritHandle);
+    CSharedMemory memory(CGlobalName(TestSupport::UniqueName(L"secured")), 8, ReadWrite, false, attributes);
+    EXPECT_EQ(8u, Header(memory));
+}
+
+// The other process: opens the block by name, checks the first process's pattern, writes its
+// own pattern after it, and checks that a different size is refused.
+TESSALY_CHILD_MAIN(SharedMemoryPeer)
+{
+    const CUnqualifiedName name(args.at(0));
+    const DWORD size = static_cast<DWORD>(std::stoul(args.at(1)));
+    CSharedMemory memory(name, size, ReadWrite, true, nullptr);
+    if (Header(memory) != size)
+    {
+        return 10;
+    }
+    if (!Matches(memory.GetMemory(), size / 2, 5))
+    {
+        return 11;
+    }
+    Fill(static_cast<BYTE *>(memory.GetMemory()) + size / 2, size / 2, 77);
+    try
+    {
+        CSharedMemory wrong(name, size + 1, ReadWrite, true, nullptr);
+        return 12;
+    }
+    catch (const CWin32Exception &e)
+    {
+        if (e.GetError() != 24 ||
+            e.GetWhere() != L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" +
+                                name.GetName() + L"\"")
+        {
+            return 13;
+        }
+    }
+    return 0;
+}
+
+TEST(SharedMemoryTest, SecondProcessOfEitherArchitectureSeesTheData)
+{
+    for (const std::wstring &program : {std::wstring(), TestSupport::OtherArchitectureProgram()})
+    {
+        CSecurityDescriptorAllowAll descriptor;
+        CSecurityAttributes attributes(descriptor, false);
+        const std::wstring text = TestSupport::UniqueName(L"peer");
+        CSharedMemory memory(CGlobalName(text), 256, ReadWrite, false, attributes);
+        Fill(memory.GetMemory(), 128, 5);
+        TestSupport::CChildProcess child(L"SharedMemoryPeer", {L"Global\\" + text, L"256"}, program);
+        ASSERT_EQ(0u, child.Wait()) << (program.empty() ? "same" : "other") << " architecture: " << child.Output();
+        EXPECT_TRUE(Matches(static_cast<BYTE *>(memory.GetMemory()) + 128, 128, 77));
+    }
+}
