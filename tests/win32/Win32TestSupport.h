@@ -1,0 +1,53 @@
+#pragma once
+
+#include "tests/support/TestNames.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace TestSupport {
+
+// The exception an action throws; fails the test when it throws none.
+template <typename Exception, typename Action>
+Exception CatchException(Action action)
+{
+    try
+    {
+        action();
+    }
+    catch (const Exception &e)
+    {
+        return e;
+    }
+    ADD_FAILURE() << "no exception";
+    throw std::logic_error("no exception");
+}
+
+// A new directory under the temporary directory, without its trailing "\"; the tree
+// below it is removed with the platform's own calls when the object goes.
+class CScratchDirectory
+{
+public:
+    explicit CScratchDirectory(const std::wstring &what);
+    ~CScratchDirectory();
+
+    CScratchDirectory(const CScratchDirectory &) = delete;
+    CScratchDirectory &operator=(const CScratchDirectory &) = delete;
+
+    const std::wstring &Path() const;
+    std::wstring operator/(const std::wstring &name) const;
+
+private:
+    std::wstring m_path;
+};
+
+void RemoveTree(const std::wstring &path);
+bool Exists(const std::wstring &path);
+void WriteBytes(const std::wstring &path, const std::string &bytes);
+std::string ReadBytes(const std::wstring &path);
+
+} // namespace TestSupport
