@@ -1,0 +1,64 @@
+#include "win32/LibraryLoader.h"
+
+#include "win32/StringConverter.h"
+#include "win32/Win32Exception.h"
+
+namespace CorvaneTools {
+namespace Win32 {
+
+CLibraryLoader::CLibraryLoader(const std::wstring &name, bool throwOnFailure)
+    : m_module(::LoadLibraryExW(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+{
+    if (!m_module && throwOnFailure)
+    {
+        const DWORD error = ::GetLastError();
+        throw CWin32Exception(L"CLibraryLoader::CLibraryLoader() - \"" + name + L"\"", error);
+    }
+}
+
+CLibraryLoader::~CLibraryLoader()
+{
+    try
+    {
+        FreeLibrary();
+    }
+    catch (...)
+    {
+    }
+}
+
+bool CLibraryLoader::IsLoaded() const
+{
+    return m_module != nullptr;
+}
+
+HMODULE CLibraryLoader::GetModule() const
+{
+    return m_module;
+}
+
+FARPROC CLibraryLoader::GetProcAddress(const std::wstring &name) const
+{
+    // A null module would look in the program itself.
+    if (!m_module)
+    {
+        return nullptr;
+    }
+    return ::GetProcAddress(m_module, CStringConverter::WtoA(name).c_str());
+}
+
+void CLibraryLoader::FreeLibrary()
+{
+    if (m_module)
+    {
+        const HMODULE module = m_module;
+        m_module = nullptr;
+        if (!::FreeLibrary(module))
+        {
+            throw CWin32Exception(L"CLibraryLoader::FreeLibrary()", ::GetLastError());
+        }
+    }
+}
+
+} // namespace Win32
+} // namespace CorvaneTools

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace CorvaneTools {
+namespace Win32 {
+
+// Owns one loaded library and frees it.
+class CLibraryLoader
+{
+public:
+    // Loaded with the altered search path: a full path's own directory is searched for
+    // its dependencies. Without throwOnFailure a failed load leaves nothing loaded.
+    CLibraryLoader(const std::wstring &name, bool throwOnFailure);
+    ~CLibraryLoader();
+
+    CLibraryLoader(const CLibraryLoader &) = delete;
+    CLibraryLoader &operator=(const CLibraryLoader &) = delete;
+
+    bool IsLoaded() const;
+    HMODULE GetModule() const;
+
+    // Null when nothing is loaded or the library does not export the name.
+    FARPROC GetProcAddress(const std::wstring &name) const;
+
+    void FreeLibrary();
+
+private:
+    HMODULE m_module;
+};
+
+// An exported function as its own type. Going through void (*)() tells the compiler the
+// conversion between function types is meant.
+template <typename Function>
+Function FunctionCast(FARPROC address)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+// A function of a module already in the process, looked up by name; null when missing.
+template <typename Function>
+Function LookUpFunction(const wchar_t *module, const char *name)
+{
+    const HMODULE handle = ::GetModuleHandleW(module);
+    return handle ? FunctionCast<Function>(::GetProcAddress(handle, name)) : nullptr;
+}
+
+} // namespace Win32
+} // namespace CorvaneTools
