@@ -1,0 +1,155 @@
+#include "win32/FileUtils.h"
+
+#include "win32/SmartHandle.h"
+#include "win32/StringConverter.h"
+#include "win32/ToString.h"
+#include "win32/Win32Exception.h"
+
+namespace CorvaneTools {
+namespace Win32 {
+
+namespace {
+
+// CreateDirectory reports "already exists" for a file of that name too.
+DWORD CreateOneDirectory(const std::wstring &path)
+{
+    if (::CreateDirectoryW(path.c_str(), nullptr))
+    {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+    {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        {
+            return ERROR_SUCCESS;
+        }
+    }
+    return error;
+}
+
+} // namespace
+
+void CreateDirectoryIfRequired(const std::wstring &path)
+{
+    const DWORD error = CreateOneDirectory(path);
+    if (error != ERROR_SUCCESS)
+    {
+        throw CWin32Exception(L"CreateDirectoryIfRequired()", error);
+    }
+}
+
+void CreateDirectoriesIfRequired(const std::wstring &path)
+{
+    const DWORD error = CreateOneDirectory(path);
+    if (error == ERROR_SUCCESS)
+    {
+        return;
+    }
+    if (error != ERROR_PATH_NOT_FOUND)
+    {
+        throw CWin32Exception(L"CreateDirectoriesIfRequired()", error);
+    }
+    const size_t separator = path.rfind(L'\\');
+    if (separator == std::wstring::npos)
+    {
+        throw CWin32Exception(L"CreateDirectoriesIfRequired()", ERROR_PATH_NOT_FOUND);
+    }
+    CreateDirectoriesIfRequired(path.substr(0, separator));
+    CreateDirectoryIfRequired(path);
+}
+
+bool PathCombine(const std::wstring &directory, const std::wstring &name, std::wstring &path)
+{
+    wchar_t buffer[MAX_PATH];
+    if (!::PathCombineW(buffer, directory.c_str(), name.c_str()))
+    {
+        return false;
+    }
+    path = buffer;
+    return true;
+}
+
+std::wstring GetFileNamePart(const std::wstring &path)
+{
+    const size_t separator = path.rfind(L'\\');
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring GetDirectoryPart(const std::wstring &path)
+{
+    const size_t separator = path.rfind(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+void DeleteFile(const std::wstring &path)
+{
+    if (!::DeleteFileW(path.c_str()))
+    {
+        const DWORD error = ::GetLastError();
+        throw CWin32Exception(L"DeleteFile() - \"" + path + L"\"", error);
+    }
+}
+
+void SaveStringAsFile(const std::wstring &path, const std::string &data)
+{
+    const int length = GetStringLength(data, false);
+    CSmartHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+    {
+        const DWORD error = ::GetLastError();
+        throw CWin32Exception(L"SaveStringAsFile() \"" + path + L"\"", error);
+    }
+    DWORD written = 0;
+    if (!::WriteFile(file, data.data(), static_cast<DWORD>(length), &written, nullptr))
+    {
+        const DWORD error = ::GetLastError();
+        throw CWin32Exception(L"SaveStringAsFile()", L"\"" + path + L"\"", error);
+    }
+    if (written < static_cast<DWORD>(length))
+    {
+        const DWORD error = ::GetLastError();
+        throw CWin32Exception(L"SaveStringAsFile()", L"\"" + path + L"\" - Failed to write all data", error);
+    }
+}
+
+void SaveStringAsFile(const std::wstring &path, const std::wstring &data)
+{
+    SaveStringAsFile(path, CStringConverter::WtoA(data));
+}
+
+void WriteResourceToFile(HANDLE file, const wchar_t *resourceName, const wchar_t *resourceType, HMODULE module)
+{
+    const HRSRC resource = ::FindResourceW(module, resourceName, resourceType);
+    if (!resource)
+    {
+        throw CWin32Exception(L"WriteResourceToFile() - FindResource", ::GetLastError());
+    }
+    const HGLOBAL loaded = ::LoadResource(module, resource);
+    if (!loaded)
+    {
+        throw CWin32Exception(L"WriteResourceToFile() - LoadResource", ::GetLastError());
+    }
+    const void *data = ::LockResource(loaded);
+    if (!data)
+    {
+        throw CWin32Exception(L"WriteResourceToFile() - LockResource", ::GetLastError());
+    }
+    const DWORD size = ::SizeofResource(module, resource);
+    DWORD written = 0;
+    if (!::WriteFile(file, data, size, &written, nullptr))
+    {
+        throw CWin32Exception(L"WriteResourceToFile() - WriteFile", ::GetLastError());
+    }
+    if (written < size)
+    {
+        throw CWin32Exception(L"WriteResourceToFile() - WriteFile",
+                              L"Wrote less bytes (" + ToString(static_cast<unsigned long>(written)) +
+                                  L"( than expected: " + ToString(static_cast<unsigned long>(size)));
+    }
+}
+
+} // namespace Win32
+} // namespace CorvaneTools

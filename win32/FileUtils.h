@@ -1,0 +1,37 @@
+#pragma once
+
+// windows.h and shlwapi.h map DeleteFile and PathCombine to their ...W forms; including
+// them first keeps the names the same in every translation unit.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <string>
+
+namespace CorvaneTools {
+namespace Win32 {
+
+// Creates one directory; an existing directory is fine, an existing file is not.
+void CreateDirectoryIfRequired(const std::wstring &path);
+// Creates the directory and whatever parents are missing.
+void CreateDirectoriesIfRequired(const std::wstring &path);
+
+// The platform's path combination, which also resolves "." and ".." parts.
+bool PathCombine(const std::wstring &directory, const std::wstring &name, std::wstring &path);
+
+// Text after the last "\"; the whole path when there is none.
+std::wstring GetFileNamePart(const std::wstring &path);
+// Text before the last "\"; empty when there is none.
+std::wstring GetDirectoryPart(const std::wstring &path);
+
+void DeleteFile(const std::wstring &path);
+
+// Replaces the file with exactly these bytes; wide text is written in the ANSI code page.
+void SaveStringAsFile(const std::wstring &path, const std::string &data);
+void SaveStringAsFile(const std::wstring &path, const std::wstring &data);
+
+// Writes a resource's raw bytes at the file's current position.
+void WriteResourceToFile(HANDLE file, const wchar_t *resourceName, const wchar_t *resourceType,
+                         HMODULE module = nullptr);
+
+} // namespace Win32
+} // namespace CorvaneTools
