@@ -32,15 +32,6 @@ TEST(LibraryLoaderTest, LoadsLooksUpAndFrees)
     again.FreeLibrary();
 }
 
-TEST(LibraryLoaderTest, FullPathsLoad)
-{
-    wchar_t system[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    const CLibraryLoader library(std::wstring(system, length) + L"\\version.dll", true);
-    EXPECT_TRUE(library.IsLoaded());
-    EXPECT_NE(nullptr, library.GetProcAddress(L"VerQueryValueW"));
-}
-
 TEST(LibraryLoaderTest, MissingLibrary)
 {
     const std::wstring name = TestSupport::UniqueName(L"missing") + L".dll";

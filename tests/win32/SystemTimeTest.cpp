@@ -41,15 +41,6 @@ TEST(SystemTimeTest, ConstructedZeroed)
     EXPECT_EQ(L"0000-00-00 00:00:00.000", time.GetAsDateTime());
 }
 
-TEST(SystemTimeTest, FilledByTheLocalTime)
-{
-    CSystemTime time;
-    ::GetLocalTime(&time);
-    EXPECT_GE(time.wYear, 2024);
-    EXPECT_EQ(8u, time.GetAsYYYYMMDD().size());
-    EXPECT_EQ(23u, time.GetAsDateTime().size());
-}
-
 TEST(SystemTimeTest, DatesThatDoNotFitEightDigits)
 {
     EXPECT_EQ(L"99999999", Time(9999, 99, 99, 0, 0, 0, 0).GetAsYYYYMMDD());

@@ -93,16 +93,6 @@ TEST(WOW64FileSystemRedirectorTest, DisablingTwiceStillRestoresRedirection)
         EXPECT_EQ(MachineX64, Machine(Kernel32()));
     }
     EXPECT_EQ(MachineX86, Machine(Kernel32()));
-    {
-        CWOW64FileSystemRedirector outer;
-        outer.Disable();
-        {
-            CWOW64FileSystemRedirector inner;
-            inner.Disable();
-        }
-        EXPECT_EQ(MachineX64, Machine(Kernel32())) << "the inner one restores the outer one's state";
-    }
-    EXPECT_EQ(MachineX86, Machine(Kernel32()));
 }
 
 #endif
