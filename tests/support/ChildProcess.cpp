@@ -78,7 +78,7 @@ std::wstring ThisFolder()
 }
 
 CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args,
-                             const std::wstring &program)
+                             const std::wstring &program, bool debug)
     : m_process(), m_outputRead(INVALID_HANDLE_VALUE)
 {
     const std::wstring path = program.empty() ? ThisProgram() : program;
@@ -104,7 +104,8 @@ CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::ws
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = output;
     startup.hStdError = output;
-    const BOOL started = ::CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    const BOOL started = ::CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                          debug ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, nullptr,
                                           &startup, &m_process);
     const DWORD error = ::GetLastError();
     ::CloseHandle(output);
@@ -142,6 +143,74 @@ DWORD CChildProcess::Wait(DWORD timeoutMs)
     DWORD code = 0;
     ::GetExitCodeProcess(m_process.hProcess, &code);
     return code;
+}
+
+DWORD CChildProcess::WaitDebugging(std::vector<std::string> &debugOutput, DWORD timeoutMs)
+{
+    const DWORD start = ::GetTickCount();
+    for (;;)
+    {
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+        {
+            return STILL_ACTIVE;
+        }
+        DEBUG_EVENT event = {};
+        if (!::WaitForDebugEvent(&event, timeoutMs - elapsed))
+        {
+            return STILL_ACTIVE;
+        }
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode)
+        {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile)
+            {
+                ::CloseHandle(event.u.CreateProcessInfo.hFile);
+            }
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile)
+            {
+                ::CloseHandle(event.u.LoadDll.hFile);
+            }
+            break;
+        case OUTPUT_DEBUG_STRING_EVENT: {
+            const OUTPUT_DEBUG_STRING_INFO &info = event.u.DebugString;
+            const size_t unit = info.fUnicode ? 2 : 1;
+            std::string bytes(info.nDebugStringLength * unit, '\0');
+            SIZE_T read = 0;
+            ::ReadProcessMemory(m_process.hProcess, info.lpDebugStringData, &bytes[0], bytes.size(), &read);
+            bytes.resize(read);
+            std::string text;
+            for (size_t i = 0; i + unit <= bytes.size(); i += unit)
+            {
+                if (bytes[i] == 0 && (unit == 1 || bytes[i + 1] == 0))
+                {
+                    break;
+                }
+                text += bytes[i];
+            }
+            debugOutput.push_back(text);
+            break;
+        }
+        case EXCEPTION_DEBUG_EVENT:
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+            {
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            }
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT: {
+            const DWORD code = event.u.ExitProcess.dwExitCode;
+            ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+            ::WaitForSingleObject(m_process.hProcess, 10000);
+            return code;
+        }
+        default:
+            break;
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
 }
 
 std::string CChildProcess::Output()

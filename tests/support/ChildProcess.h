@@ -21,9 +21,10 @@ bool RunChildIfRequested(int argc, wchar_t **argv, int &exitCode);
 class CChildProcess
 {
 public:
-    // The program is this test program unless another path is named.
+    // The program is this test program unless another path is named. A debugged child
+    // must be waited for with WaitDebugging, on the thread that started it.
     CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args = {},
-                  const std::wstring &program = std::wstring());
+                  const std::wstring &program = std::wstring(), bool debug = false);
     ~CChildProcess();
 
     CChildProcess(const CChildProcess &) = delete;
@@ -31,6 +32,10 @@ public:
 
     // Waits at most timeoutMs; returns the exit code, or STILL_ACTIVE when it has not ended.
     DWORD Wait(DWORD timeoutMs = 60000);
+
+    // Acts as the child's debugger until it ends: collects its debugger output, one entry
+    // per string it sent, as a debugger receives them. Returns the exit code, or STILL_ACTIVE.
+    DWORD WaitDebugging(std::vector<std::string> &debugOutput, DWORD timeoutMs = 60000);
 
     // What the child wrote to its standard output and error so far, read after it ended.
     std::string Output();

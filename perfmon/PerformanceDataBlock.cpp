@@ -1,0 +1,186 @@
+#include "perfmon/PerformanceDataBlock.h"
+
+#include "perfmon/CounterStorageAllocator.h"
+#include "win32/Exception.h"
+#include "win32/LockOwner.h"
+#include "win32/ProcessToken.h"
+#include "win32/SmartHandle.h"
+#include "win32/ToString.h"
+
+#include <cstring>
+
+namespace CorvaneTools {
+namespace PerfMon {
+
+using namespace Win32;
+
+namespace {
+
+const DWORD s_initialisedOffset = 0;
+const DWORD s_objectsOffsetOffset = 4;
+const DWORD s_lastObjectOffsetOffset = 8;
+const DWORD s_counterDataOffsetOffset = 12;
+
+DWORD Get32(const BYTE *block, DWORD offset)
+{
+    DWORD value;
+    std::memcpy(&value, block + offset, sizeof(value));
+    return value;
+}
+
+void Put32(BYTE *block, DWORD offset, DWORD value)
+{
+    std::memcpy(block + offset, &value, sizeof(value));
+}
+
+DWORD BlockSize(const CPerformanceDataSchema &schema)
+{
+    return CPerformanceDataBlock::HeaderSize + schema.GetTotalSize();
+}
+
+HANDLE OpenAnyToken()
+{
+    const DWORD adjust = TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES;
+    HANDLE token = nullptr;
+    for (const DWORD access : {adjust, static_cast<DWORD>(TOKEN_QUERY)})
+    {
+        if (::OpenProcessToken(::GetCurrentProcess(), access, &token) ||
+            ::OpenThreadToken(::GetCurrentThread(), access, TRUE, &token) ||
+            ::OpenThreadToken(::GetCurrentThread(), access, FALSE, &token))
+        {
+            return token;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
+                                             DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes)
+    : m_schema(schema),
+      m_blockSize(BlockSize(schema)),
+      m_lock(LockName(name, securityAttributes), securityAttributes, SpinCount),
+      m_memory(CUnqualifiedName(name.GetName() + L"_PerfData"), m_blockSize, ReadWrite, true, securityAttributes),
+      m_block(static_cast<BYTE *>(m_memory.GetMemory()))
+{
+    InitialiseLayout(firstTitleIndex);
+}
+
+CPerformanceDataBlock::~CPerformanceDataBlock() = default;
+
+CUnqualifiedName CPerformanceDataBlock::LockName(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes)
+{
+    // Checked before any kernel object is made.
+    if (!ValidateTokenPrivileges(name, securityAttributes))
+    {
+        throw CException(L"CPerformanceDataBlock::CPerformanceDataBlock()",
+                         L"Access Denied: You must have the SeCreateGlobalPrivilege privilege set on your account to "
+                         L"be able to create a Performance Counter data block.");
+    }
+    return CUnqualifiedName(name.GetName() + L"_PerfData_Lock");
+}
+
+void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
+{
+    TLockOwner<COptex> guard(m_lock);
+    if (m_block[s_initialisedOffset] != 0)
+    {
+        return;
+    }
+    const DWORD definitionSize = m_schema.GetDefinitionSize();
+    Put32(m_block, s_objectsOffsetOffset, HeaderSize);
+    Put32(m_block, s_counterDataOffsetOffset, HeaderSize + definitionSize);
+    CCounterStorageAllocator allocator(m_schema.GetCounterDataSize());
+    DWORD titleIndex = firstTitleIndex;
+    DWORD position = HeaderSize;
+    DWORD spaceLeft = definitionSize;
+    for (const auto &object : m_schema)
+    {
+        const DWORD length = object.WriteTo(m_block + position, spaceLeft, titleIndex, allocator);
+        spaceLeft -= length;
+        Put32(m_block, s_lastObjectOffsetOffset, position);
+        position += length;
+    }
+    // Readers check this under the same lock, so it is written last.
+    m_block[s_initialisedOffset] = 1;
+}
+
+BYTE *CPerformanceDataBlock::GetObjectDefinitions() const
+{
+    return m_block + Get32(m_block, s_objectsOffsetOffset);
+}
+
+BYTE *CPerformanceDataBlock::GetCounterData() const
+{
+    return m_block + Get32(m_block, s_counterDataOffsetOffset);
+}
+
+const BYTE *CPerformanceDataBlock::GetBlock() const
+{
+    return m_block;
+}
+
+DWORD CPerformanceDataBlock::GetBlockSize() const
+{
+    return m_blockSize;
+}
+
+bool CPerformanceDataBlock::TryEnter()
+{
+    return m_lock.TryEnter();
+}
+
+void CPerformanceDataBlock::Enter()
+{
+    m_lock.Enter();
+}
+
+void CPerformanceDataBlock::Leave()
+{
+    m_lock.Leave();
+}
+
+bool CPerformanceDataBlock::IsLockedByThisThread() const
+{
+    return m_lock.IsLockedByThisThread();
+}
+
+bool CPerformanceDataBlock::ValidateTokenPrivileges(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes)
+{
+    if (!name.IsGlobalName())
+    {
+        return true;
+    }
+    bool result = false;
+    try
+    {
+        const HANDLE handle = OpenAnyToken();
+        if (handle)
+        {
+            CProcessToken token(handle);
+            static const wchar_t *const privilege = L"SeCreateGlobalPrivilege";
+            result = token.HasPrivilege(privilege);
+            if (result && !token.IsPrivilegeEnabled(privilege))
+            {
+                result = token.EnablePrivilegeIfHeld(privilege);
+            }
+        }
+    }
+    catch (const CException &)
+    {
+        result = false;
+    }
+    if (!result)
+    {
+        const std::wstring probe = L"Global\\CorvaneTools::PerfMon::CPerformanceDataBlock::ValidateTokenPrivileges-" +
+                                   ToString(static_cast<unsigned long>(::GetCurrentProcessId()));
+        CSmartHandle section(
+            ::CreateFileMappingW(INVALID_HANDLE_VALUE, securityAttributes, PAGE_READWRITE, 0, 256, probe.c_str()));
+        result = section.IsValid();
+    }
+    return result;
+}
+
+} // namespace PerfMon
+} // namespace CorvaneTools

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "perfmon/PerformanceDataSchema.h"
+#include "win32/CriticalSection.h"
+#include "win32/KernelObjectName.h"
+#include "win32/Optex.h"
+#include "win32/SharedMemory.h"
+
+namespace CorvaneTools {
+namespace PerfMon {
+
+// The named shared memory through which counter values travel from the service to every
+// process that reads them. Whichever process constructs it first writes its layout, under
+// the block's cross-process lock; the others open it as it is.
+//
+// Layout (offsets from the block, which starts 4 bytes into the section, after the size):
+//   0  initialised (1 byte, then 3 zero bytes)
+//   4  objectsOffset (16)
+//   8  lastObjectOffset
+//  12  counterDataOffset
+//  16  object definition records, then the counter data area
+class CPerformanceDataBlock : public Win32::ICriticalSection
+{
+public:
+    static const DWORD HeaderSize = 16;
+    static const DWORD SpinCount = 4000;
+
+    CPerformanceDataBlock(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
+                          DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes);
+    ~CPerformanceDataBlock();
+
+    CPerformanceDataBlock(const CPerformanceDataBlock &) = delete;
+    CPerformanceDataBlock &operator=(const CPerformanceDataBlock &) = delete;
+
+    BYTE *GetObjectDefinitions() const;
+    BYTE *GetCounterData() const;
+
+    // The whole block and its size, for readers that check what they walk.
+    const BYTE *GetBlock() const;
+    DWORD GetBlockSize() const;
+
+    bool TryEnter() override;
+    void Enter() override;
+    void Leave() override;
+    bool IsLockedByThisThread() const override;
+
+    // Whether this process may create the block's section in the global namespace.
+    static bool ValidateTokenPrivileges(const Win32::IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes);
+
+private:
+    static Win32::CUnqualifiedName LockName(const Win32::IKernelObjectName &name,
+                                            SECURITY_ATTRIBUTES *securityAttributes);
+    void InitialiseLayout(DWORD firstTitleIndex);
+
+    const CPerformanceDataSchema &m_schema;
+    const DWORD m_blockSize;
+    Win32::COptex m_lock;
+    Win32::CSharedMemory m_memory;
+    BYTE *const m_block;
+};
+
+} // namespace PerfMon
+} // namespace CorvaneTools

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataSchema.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace CorvaneTools {
+namespace PerfMon {
+
+// The writer's side of a data block: names are resolved once into the addresses of the
+// counters' value slots, and values are stored through them without a look-up or a lock.
+class CPerformanceMonitorCounters : public Win32::ICriticalSection
+{
+public:
+    class ObjectIndex;
+    // Opaque; valid for the lifetime of the counters object that returned it.
+    typedef const ObjectIndex *ObjectId;
+    // The address of a counter's 8-byte value slot in the block.
+    typedef volatile LONG *CounterHandle;
+
+    class ObjectIndex
+    {
+    public:
+        ObjectIndex(const BYTE *record, const BYTE *counterDefinitions, const CPerformanceDataSchema::Object &object,
+                    BYTE *data);
+
+        CounterHandle FindCounter(const std::wstring &name) const;
+        bool HasInstances() const;
+        void Reset() const;
+
+    private:
+        const BYTE *const m_record;
+        std::map<std::wstring, CounterHandle> m_counters;
+        BYTE *const m_data;
+    };
+
+    CPerformanceMonitorCounters(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
+                                DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes);
+    ~CPerformanceMonitorCounters();
+
+    CPerformanceMonitorCounters(const CPerformanceMonitorCounters &) = delete;
+    CPerformanceMonitorCounters &operator=(const CPerformanceMonitorCounters &) = delete;
+
+    // Also clears the object's values.
+    ObjectId GetPerformanceObject(const std::wstring &objectName);
+    CounterHandle GetPerformanceCounter(ObjectId object, const std::wstring &counterName) const;
+
+    // One atomic 32-bit store into the low half of the slot; the high half stays 0.
+    static void SetCounterValue(CounterHandle counter, DWORD value)
+    {
+        ::InterlockedExchange(counter, static_cast<LONG>(value));
+    }
+
+    void ResetPerformanceObject(ObjectId object);
+
+    bool TryEnter() override;
+    void Enter() override;
+    void Leave() override;
+    bool IsLockedByThisThread() const override;
+
+    const CPerformanceDataBlock &GetDataBlock() const;
+
+private:
+    void BuildObjectIndex(const CPerformanceDataSchema &schema);
+    const ObjectIndex &FindObjectByName(const std::wstring &name) const;
+    const ObjectIndex &ObjectIdToObjectIndex(ObjectId object) const;
+
+    CPerformanceDataBlock m_block;
+    std::map<std::wstring, std::unique_ptr<ObjectIndex>> m_objectsByName;
+    std::map<ObjectId, std::wstring> m_objectNamesById;
+};
+
+} // namespace PerfMon
+} // namespace CorvaneTools

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "win32/LogMessages.h"
+
+namespace CorvaneTools {
+namespace Win32 {
+
+// The process-wide trace every part of the system logs through. Callers test IsAvailable
+// first: once the process has begun to exit, messages are dropped rather than sent to a log
+// that may already be gone.
+class CDebugTrace : public CMessageLog
+{
+public:
+    static CDebugTrace &Instance();
+    static bool IsAvailable();
+
+private:
+    CDebugTrace();
+    static void MarkGone();
+};
+
+} // namespace Win32
+} // namespace CorvaneTools
