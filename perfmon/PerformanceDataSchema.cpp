@@ -207,6 +207,26 @@ void CPerformanceDataSchema::Object::GetCounterHelpTexts(std::vector<std::wstrin
     }
 }
 
+void CPerformanceDataSchema::Object::GetCounterNames(const std::wstring &language,
+                                                     std::vector<std::wstring> &names) const
+{
+    names.clear();
+    for (const auto &counter : m_counters)
+    {
+        names.push_back(counter->GetName(language));
+    }
+}
+
+void CPerformanceDataSchema::Object::GetCounterHelpTexts(const std::wstring &language,
+                                                         std::vector<std::wstring> &helpTexts) const
+{
+    helpTexts.clear();
+    for (const auto &counter : m_counters)
+    {
+        helpTexts.push_back(counter->GetHelp(language));
+    }
+}
+
 DWORD CPerformanceDataSchema::Object::GetNumCounters() const
 {
     return static_cast<DWORD>(m_counters.size());

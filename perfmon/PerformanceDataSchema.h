@@ -74,6 +74,9 @@ public:
 
         void GetCounterNames(std::vector<std::wstring> &names) const;
         void GetCounterHelpTexts(std::vector<std::wstring> &helpTexts) const;
+        // In the given language, each counter falling back to its own.
+        void GetCounterNames(const std::wstring &language, std::vector<std::wstring> &names) const;
+        void GetCounterHelpTexts(const std::wstring &language, std::vector<std::wstring> &helpTexts) const;
 
         DWORD GetNumCounters() const;
         const Counter &GetCounter(DWORD index) const;
