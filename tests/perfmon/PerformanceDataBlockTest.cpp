@@ -4,6 +4,7 @@
 #include "win32/SecurityDescriptor.h"
 #include "win32/Win32Exception.h"
 
+#include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"
 
@@ -50,21 +51,6 @@ std::unique_ptr<CPerformanceDataSchema> TwoObjects()
     return schema;
 }
 
-template <typename Action>
-CException ExpectFailure(Action action)
-{
-    try
-    {
-        action();
-    }
-    catch (const CException &e)
-    {
-        return e;
-    }
-    ADD_FAILURE() << "no exception";
-    return CException(L"", L"");
-}
-
 DWORD SectionHeader(const CPerformanceDataBlock &block)
 {
     return Get32(block.GetBlock() - 4, 0);
@@ -81,14 +67,14 @@ TEST(CounterStorageAllocatorTest, OffsetsAndLimits)
     allocator.AllocateInstances(3);
     EXPECT_EQ(48u, allocator.BeginObject()) << "three copies of 16 bytes";
     EXPECT_EQ(0u, allocator.Allocate(16));
-    CException full = ExpectFailure([&] { allocator.Allocate(1); });
+    CException full = TestSupport::CatchException<CException>([&] { allocator.Allocate(1); });
     EXPECT_EQ(L"CCounterStorageAllocator::Allocate()", full.GetWhere());
     EXPECT_EQ(L"No space left. Need: 1", full.GetMessage());
 
     CCounterStorageAllocator instances(32);
     instances.BeginObject();
     instances.Allocate(8);
-    CException more = ExpectFailure([&] { instances.AllocateInstances(5); });
+    CException more = TestSupport::CatchException<CException>([&] { instances.AllocateInstances(5); });
     EXPECT_EQ(L"CCounterStorageAllocator::AllocateInstances()", more.GetWhere());
     EXPECT_EQ(L"No space left. Need: 32", more.GetMessage());
     instances.AllocateInstances(4);
@@ -184,12 +170,12 @@ TEST(PerformanceDataBlockTest, FailedLayoutLeavesItUninitialisedAndTheLockFree)
     CPerformanceDataBlock holder(name, good, 1, nullptr);
     holder.GetCounterData();
     const std::wstring other = TestSupport::UniqueName(L"block");
-    CException failure = ExpectFailure([&] { CPerformanceDataBlock block(CUnqualifiedName(other), bad, 1, nullptr); });
+    CException failure = TestSupport::CatchException<CException>([&] { CPerformanceDataBlock block(CUnqualifiedName(other), bad, 1, nullptr); });
     EXPECT_EQ(L"Internal logic error", failure.GetMessage());
 
     // The failed attempt left the section (still held below) uninitialised and the lock free.
     CSharedMemory section(CUnqualifiedName(other + L"_PerfData"), good.GetTotalSize() + 16, ReadWrite, true, nullptr);
-    CException again = ExpectFailure([&] { CPerformanceDataBlock block(CUnqualifiedName(other), bad, 1, nullptr); });
+    CException again = TestSupport::CatchException<CException>([&] { CPerformanceDataBlock block(CUnqualifiedName(other), bad, 1, nullptr); });
     EXPECT_EQ(L"Internal logic error", again.GetMessage());
     EXPECT_EQ(0u, static_cast<BYTE *>(section.GetMemory())[0]);
     CPerformanceDataBlock recovered(CUnqualifiedName(other), good, 7, nullptr);
@@ -215,7 +201,7 @@ TEST(PerformanceMonitorCountersTest, LookUpsAndTheirFailures)
     auto schema = TwoObjects();
     CPerformanceMonitorCounters counters(CUnqualifiedName(TestSupport::UniqueName(L"counters")), *schema, 10,
                                          nullptr);
-    CException missing = ExpectFailure([&] { counters.GetPerformanceObject(L"first"); });
+    CException missing = TestSupport::CatchException<CException>([&] { counters.GetPerformanceObject(L"first"); });
     EXPECT_EQ(L"CPerformanceMonitorCounters::FindObjectByName()", missing.GetWhere());
     EXPECT_EQ(L"Object not found: \"first\"", missing.GetMessage());
 
@@ -224,16 +210,16 @@ TEST(PerformanceMonitorCountersTest, LookUpsAndTheirFailures)
     EXPECT_EQ(first, counters.GetPerformanceObject(L"First"));
     EXPECT_NE(first, second);
 
-    CException counter = ExpectFailure([&] { counters.GetPerformanceCounter(second, L"Counter 2"); });
+    CException counter = TestSupport::CatchException<CException>([&] { counters.GetPerformanceCounter(second, L"Counter 2"); });
     EXPECT_EQ(L"CPerformanceMonitorCounters::ObjectIndex::FindCounter()", counter.GetWhere());
     EXPECT_EQ(L"Counter not found: \"Counter 2\"", counter.GetMessage());
 
     CPerformanceMonitorCounters others(CUnqualifiedName(TestSupport::UniqueName(L"counters")), *schema, 10, nullptr);
     const auto foreign = others.GetPerformanceObject(L"First");
-    CException invalid = ExpectFailure([&] { counters.GetPerformanceCounter(foreign, L"Counter 0"); });
+    CException invalid = TestSupport::CatchException<CException>([&] { counters.GetPerformanceCounter(foreign, L"Counter 0"); });
     EXPECT_EQ(L"CPerformanceMonitorCounters::ObjectIdToObjectIndex()", invalid.GetWhere());
     EXPECT_EQ(L"Invalid objectId", invalid.GetMessage());
-    EXPECT_EQ(L"Invalid objectId", ExpectFailure([&] { counters.ResetPerformanceObject(nullptr); }).GetMessage());
+    EXPECT_EQ(L"Invalid objectId", TestSupport::CatchException<CException>([&] { counters.ResetPerformanceObject(nullptr); }).GetMessage());
 
     const BYTE *data = counters.GetDataBlock().GetCounterData();
     for (int k = 0; k < 2; ++k)
@@ -280,7 +266,7 @@ TEST(PerformanceMonitorCountersTest, StoresAndResets)
     instanced.SetInstances(2, 8);
     CPerformanceMonitorCounters multi(CUnqualifiedName(TestSupport::UniqueName(L"counters")), withInstances, 10,
                                       nullptr);
-    CException refused = ExpectFailure([&] { multi.GetPerformanceObject(L"Inst"); });
+    CException refused = TestSupport::CatchException<CException>([&] { multi.GetPerformanceObject(L"Inst"); });
     EXPECT_EQ(L"CPerformanceMonitorCounters::GetPerformanceObject()", refused.GetWhere());
     EXPECT_EQ(L"Object has instances, use AllocatePerformanceObjectInstance()", refused.GetMessage());
 }

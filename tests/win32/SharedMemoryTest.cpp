@@ -4,6 +4,7 @@
 #include "win32/SharedMemory.h"
 #include "win32/Win32Exception.h"
 
+#include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"
 
@@ -20,21 +21,6 @@ DWORD Header(const CSharedMemory &memory)
     DWORD size;
     std::memcpy(&size, static_cast<const BYTE *>(memory.GetMemory()) - 4, sizeof(size));
     return size;
-}
-
-template <typename Action>
-CWin32Exception ExpectWin32Failure(Action action)
-{
-    try
-    {
-        action();
-    }
-    catch (const CWin32Exception &e)
-    {
-        return e;
-    }
-    ADD_FAILURE() << "no CWin32Exception";
-    return CWin32Exception(L"", L"");
 }
 
 // Fills the user area with a pattern both processes can check.
@@ -115,11 +101,11 @@ TEST(SharedMemoryTest, ExistingBlockFailures)
     const CUnqualifiedName name(text);
     CSharedMemory first(name, 64, ReadWrite, false, nullptr);
 
-    const CWin32Exception exists = ExpectWin32Failure([&] { CSharedMemory again(name, 64, ReadWrite, false, nullptr); });
+    const CWin32Exception exists = TestSupport::CatchException<CWin32Exception>([&] { CSharedMemory again(name, 64, ReadWrite, false, nullptr); });
     EXPECT_EQ(183u, exists.GetError());
     EXPECT_EQ(L"CSharedMemory::CSharedMemory() - CreateFileMapping: \"" + text + L"\"", exists.GetWhere());
 
-    const CWin32Exception size = ExpectWin32Failure([&] { CSharedMemory other(name, 65, ReadWrite, true, nullptr); });
+    const CWin32Exception size = TestSupport::CatchException<CWin32Exception>([&] { CSharedMemory other(name, 65, ReadWrite, true, nullptr); });
     EXPECT_EQ(24u, size.GetError());
     EXPECT_EQ(L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" + text + L"\"",
               size.GetWhere());

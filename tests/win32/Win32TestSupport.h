@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/CatchException.h"
 #include "tests/support/TestNames.h"
 
 #include <windows.h>
@@ -11,21 +12,6 @@
 
 namespace TestSupport {
 
-// The exception an action throws; fails the test when it throws none.
-template <typename Exception, typename Action>
-Exception CatchException(Action action)
-{
-    try
-    {
-        action();
-    }
-    catch (const Exception &e)
-    {
-        return e;
-    }
-    ADD_FAILURE() << "no exception";
-    throw std::logic_error("no exception");
-}
 
 // A new directory under the temporary directory, without its trailing "\"; the tree
 // below it is removed with the platform's own calls when the object goes.
