@@ -27,7 +27,7 @@ T Read(const BYTE *at)
 } // namespace
 
 CRawImage::CRawImage(const std::wstring &path, bool validate)
-    : m_base(nullptr), m_size(0), m_dosHeader(nullptr), m_ntHeaders(nullptr)
+    : m_base(nullptr), m_size(0), m_dosHeader(nullptr), m_ntHeaders(nullptr), m_structureValid(false)
 {
     try
     {
@@ -56,9 +56,10 @@ CRawImage::CRawImage(const std::wstring &path, bool validate)
             }
         }
     }
+    m_structureValid = CheckStructure();
     if (validate)
     {
-        if (!HasMZ() || !m_ntHeaders)
+        if (!HasMZ() || !m_structureValid)
         {
             throw Win32::CException(L"CRawImage::CRawImage()", L"Unexpected image file format");
         }
@@ -92,7 +93,7 @@ WORD CRawImage::Machine() const
 
 bool CRawImage::IsValidImage() const
 {
-    return HasMZ() && (IsX86() || IsX64());
+    return HasMZ() && (IsX86() || IsX64()) && m_structureValid;
 }
 
 bool CRawImage::IsDLL() const
@@ -161,8 +162,9 @@ const BYTE *CRawImage::FromRVA(DWORD rva, unsigned __int64 size, unsigned __int6
     return nullptr;
 }
 
-bool CRawImage::FindExportDirectory(const IMAGE_EXPORT_DIRECTORY *&directory) const
+bool CRawImage::FindExportDirectory(const IMAGE_EXPORT_DIRECTORY *&directory, bool &present) const
 {
+    present = false;
     if (!m_ntHeaders)
     {
         return false;
@@ -201,6 +203,7 @@ bool CRawImage::FindExportDirectory(const IMAGE_EXPORT_DIRECTORY *&directory) co
     {
         return false;
     }
+    present = true;
     directory = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(FromRVA(rva, sizeof(IMAGE_EXPORT_DIRECTORY)));
     return directory != nullptr;
 }
@@ -223,27 +226,80 @@ bool CRawImage::NameAt(DWORD rva, const char *&name, size_t &length) const
     return true;
 }
 
+bool CRawImage::ExportTables(const IMAGE_EXPORT_DIRECTORY *directory, const BYTE *&functions, const BYTE *&names,
+                             const BYTE *&ordinals, DWORD &functionCount, DWORD &nameCount) const
+{
+    const BYTE *raw = reinterpret_cast<const BYTE *>(directory);
+    functionCount = Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, NumberOfFunctions));
+    nameCount = Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, NumberOfNames));
+    functions = FromRVA(Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfFunctions)),
+                        static_cast<unsigned __int64>(functionCount) * sizeof(DWORD));
+    names = FromRVA(Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfNames)),
+                    static_cast<unsigned __int64>(nameCount) * sizeof(DWORD));
+    ordinals = FromRVA(Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfNameOrdinals)),
+                       static_cast<unsigned __int64>(nameCount) * sizeof(WORD));
+    return (functions || functionCount == 0) && ((names && ordinals) || nameCount == 0);
+}
+
+bool CRawImage::CheckStructure() const
+{
+    if (!m_ntHeaders)
+    {
+        return false;
+    }
+    const BYTE *fileHeader = m_ntHeaders + FileHeaderOffset;
+    const WORD sections = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
+    const WORD optionalSize = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
+    const unsigned __int64 optionalOffset = static_cast<unsigned __int64>(m_ntHeaders - m_base) + NTHeadersSize;
+    if (!At(optionalOffset, optionalSize) ||
+        !At(optionalOffset + optionalSize, static_cast<unsigned __int64>(sections) * sizeof(IMAGE_SECTION_HEADER)))
+    {
+        return false;
+    }
+    const IMAGE_EXPORT_DIRECTORY *directory = nullptr;
+    bool present = false;
+    if (!FindExportDirectory(directory, present))
+    {
+        return !present;
+    }
+    const BYTE *functions = nullptr;
+    const BYTE *names = nullptr;
+    const BYTE *ordinals = nullptr;
+    DWORD functionCount = 0;
+    DWORD nameCount = 0;
+    if (!ExportTables(directory, functions, names, ordinals, functionCount, nameCount))
+    {
+        return false;
+    }
+    for (DWORD j = 0; j < nameCount; ++j)
+    {
+        const char *name = nullptr;
+        size_t length = 0;
+        if (Read<WORD>(ordinals + j * sizeof(WORD)) >= functionCount ||
+            !NameAt(Read<DWORD>(names + j * sizeof(DWORD)), name, length))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
 DWORD CRawImage::ExportsFunction(const std::wstring &name) const
 {
     const IMAGE_EXPORT_DIRECTORY *directory = nullptr;
-    if (!FindExportDirectory(directory))
+    bool present = false;
+    const BYTE *functions = nullptr;
+    const BYTE *names = nullptr;
+    const BYTE *ordinals = nullptr;
+    DWORD functionCount = 0;
+    DWORD nameCount = 0;
+    // Nothing is taken from a file that failed a check, not even the parts that look sound.
+    if (!m_structureValid || !FindExportDirectory(directory, present) ||
+        !ExportTables(directory, functions, names, ordinals, functionCount, nameCount))
     {
         return 0;
     }
     const std::string wanted = Win32::CStringConverter::WtoA(name);
-    const BYTE *raw = reinterpret_cast<const BYTE *>(directory);
-    const DWORD functionCount = Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, NumberOfFunctions));
-    const DWORD nameCount = Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, NumberOfNames));
-    const BYTE *functions = FromRVA(Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfFunctions)),
-                                    static_cast<unsigned __int64>(functionCount) * sizeof(DWORD));
-    const BYTE *names = FromRVA(Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfNames)),
-                                static_cast<unsigned __int64>(nameCount) * sizeof(DWORD));
-    const BYTE *ordinals = FromRVA(Read<DWORD>(raw + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfNameOrdinals)),
-                                   static_cast<unsigned __int64>(nameCount) * sizeof(WORD));
-    if (!functions || (nameCount != 0 && (!names || !ordinals)))
-    {
-        return 0;
-    }
     // The lowest function index whose name matches wins, as if functions were searched in
     // order; walking the names once keeps this linear in the table size.
     DWORD found = functionCount;

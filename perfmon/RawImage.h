@@ -36,7 +36,12 @@ private:
     const BYTE *FromRVA(DWORD rva, unsigned __int64 size, unsigned __int64 *available = nullptr) const;
     bool HasMZ() const;
     WORD Machine() const;
-    bool FindExportDirectory(const IMAGE_EXPORT_DIRECTORY *&directory) const;
+    bool FindExportDirectory(const IMAGE_EXPORT_DIRECTORY *&directory, bool &present) const;
+    // The three export tables of a directory, each checked to lie inside the file.
+    bool ExportTables(const IMAGE_EXPORT_DIRECTORY *directory, const BYTE *&functions, const BYTE *&names,
+                      const BYTE *&ordinals, DWORD &functionCount, DWORD &nameCount) const;
+    // Headers, section table and every export table and name inside the file.
+    bool CheckStructure() const;
     bool NameAt(DWORD rva, const char *&name, size_t &length) const;
 
     std::unique_ptr<Win32::CMemoryMappedFile> m_file;
@@ -45,6 +50,7 @@ private:
     const IMAGE_DOS_HEADER *m_dosHeader;
     // The signature and file header; null when e_lfanew points outside the file.
     const BYTE *m_ntHeaders;
+    bool m_structureValid;
 };
 
 } // namespace PerfMon

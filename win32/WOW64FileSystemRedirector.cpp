@@ -41,6 +41,11 @@ CWOW64FileSystemRedirector::~CWOW64FileSystemRedirector()
     }
 }
 
+bool CWOW64FileSystemRedirector::IsAvailable()
+{
+    return LookUpFunction<RedirectionFunction>(L"kernel32", "Wow64DisableWow64FsRedirection") != nullptr;
+}
+
 void CWOW64FileSystemRedirector::Disable()
 {
     // A second call would save the disabled state and the destructor would restore that.

@@ -16,6 +16,9 @@ public:
     CWOW64FileSystemRedirector(const CWOW64FileSystemRedirector &) = delete;
     CWOW64FileSystemRedirector &operator=(const CWOW64FileSystemRedirector &) = delete;
 
+    // Whether the platform can switch redirection off at all.
+    static bool IsAvailable();
+
     // Calling it again while this object holds redirection off does nothing.
     void Disable();
 

@@ -1,7 +1,8 @@
 #include "win32/LibraryLoader.h"
 #include "win32/Win32Exception.h"
 
-#include "tests/win32/Win32TestSupport.h"
+#include "tests/support/CatchException.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 

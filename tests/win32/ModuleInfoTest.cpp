@@ -1,7 +1,7 @@
 #include "win32/ModuleInfo.h"
 
 #include "tests/support/ChildProcess.h"
-#include "tests/win32/Win32TestSupport.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "win32/SystemDirectories.h"
 
-#include "tests/win32/Win32TestSupport.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 

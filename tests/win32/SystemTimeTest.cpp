@@ -1,7 +1,8 @@
 #include "win32/Exception.h"
 #include "win32/SystemTime.h"
 
-#include "tests/win32/Win32TestSupport.h"
+#include "tests/support/CatchException.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,8 @@
 #include "win32/TempDirectory.h"
 #include "win32/Win32Exception.h"
 
-#include "tests/win32/Win32TestSupport.h"
+#include "tests/support/CatchException.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 

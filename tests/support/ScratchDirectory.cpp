@@ -1,4 +1,4 @@
-#include "tests/win32/Win32TestSupport.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace TestSupport {
 

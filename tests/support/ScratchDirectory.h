@@ -1,17 +1,13 @@
 #pragma once
 
-#include "tests/support/CatchException.h"
 #include "tests/support/TestNames.h"
 
 #include <windows.h>
-
-#include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 
 namespace TestSupport {
-
 
 // A new directory under the temporary directory, without its trailing "\"; the tree
 // below it is removed with the platform's own calls when the object goes.
