@@ -2,6 +2,8 @@
 
 #include "win32/Exception.h"
 
+#include "tests/perfmon/TcpCounterSchema.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -115,4 +117,117 @@ TEST(PerformanceDataSchemaFileExporterTest, DirectoryGoesWithTheExporterAndBadSc
         EXPECT_THROW(exporter.WriteSymbolFile(L"App", empty), CException);
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(directory.c_str()));
+}
+
+// The service's own counter set: every line as the counter-text loader must read it, CR LF,
+// no byte order mark.
+TEST(PerformanceDataSchemaFileExporterTest, TheTcpCounterSetFiles)
+{
+    CPerformanceDataSchema schema(L"009");
+    TestSupport::BuildTcpCounterSchema(schema);
+    CPerformanceDataSchemaFileExporter exporter;
+    EXPECT_EQ(
+              "[info]\r\n"
+              "drivername=Corvane Tessaly\r\n"
+              "symbolfile=Corvane_Tessaly.h\r\n"
+              "\r\n"
+              "[objects]\r\n"
+              "OBJECT_0_009_NAME=Corvane Tessaly Service\r\n"
+              "\r\n"
+              "[languages]\r\n"
+              "009=Ignored\r\n"
+              "\r\n"
+              "[text]\r\n"
+              "OBJECT_0_009_NAME=Corvane Tessaly Service\r\n"
+              "OBJECT_0_009_HELP=The \"Corvane Tessaly Service\" object type defines counters that monitor the state of the TCP subsystem.\r\n"
+              "OBJECT_0_COUNTER_0_009_NAME=IPv4: CLOSED\r\n"
+              "OBJECT_0_COUNTER_0_009_HELP=The total number of IPv4 connections in CLOSED state\r\n"
+              "OBJECT_0_COUNTER_1_009_NAME=IPv4: LISTEN\r\n"
+              "OBJECT_0_COUNTER_1_009_HELP=The total number of IPv4 connections in LISTEN state\r\n"
+              "OBJECT_0_COUNTER_2_009_NAME=IPv4: SYN_SENT\r\n"
+              "OBJECT_0_COUNTER_2_009_HELP=The total number of IPv4 connections in SYN_SENT state\r\n"
+              "OBJECT_0_COUNTER_3_009_NAME=IPv4: SYN_RCVD\r\n"
+              "OBJECT_0_COUNTER_3_009_HELP=The total number of IPv4 connections in SYN_RCVD state\r\n"
+              "OBJECT_0_COUNTER_4_009_NAME=IPv4: ESTABLISHED\r\n"
+              "OBJECT_0_COUNTER_4_009_HELP=The total number of IPv4 connections in ESTABLISHED state\r\n"
+              "OBJECT_0_COUNTER_5_009_NAME=IPv4: FIN_WAIT1\r\n"
+              "OBJECT_0_COUNTER_5_009_HELP=The total number of IPv4 connections in FIN_WAIT1 state\r\n"
+              "OBJECT_0_COUNTER_6_009_NAME=IPv4: FIN_WAIT2\r\n"
+              "OBJECT_0_COUNTER_6_009_HELP=The total number of IPv4 connections in FIN_WAIT2 state\r\n"
+              "OBJECT_0_COUNTER_7_009_NAME=IPv4: CLOSE_WAIT\r\n"
+              "OBJECT_0_COUNTER_7_009_HELP=The total number of IPv4 connections in CLOSE_WAIT state\r\n"
+              "OBJECT_0_COUNTER_8_009_NAME=IPv4: CLOSING\r\n"
+              "OBJECT_0_COUNTER_8_009_HELP=The total number of IPv4 connections in CLOSING state\r\n"
+              "OBJECT_0_COUNTER_9_009_NAME=IPv4: LAST_ACK\r\n"
+              "OBJECT_0_COUNTER_9_009_HELP=The total number of IPv4 connections in LAST_ACK state\r\n"
+              "OBJECT_0_COUNTER_10_009_NAME=IPv4: TIME_WAIT\r\n"
+              "OBJECT_0_COUNTER_10_009_HELP=The total number of IPv4 connections in TIME_WAIT state\r\n"
+              "OBJECT_0_COUNTER_11_009_NAME=IPv4: Max TIME_WAIT\r\n"
+              "OBJECT_0_COUNTER_11_009_HELP=The maximum number of IPv4 connections ever in TIME_WAIT state\r\n"
+              "OBJECT_0_COUNTER_12_009_NAME=IPv4: DELETE TCB\r\n"
+              "OBJECT_0_COUNTER_12_009_HELP=The total number of IPv4 connections in DELETE_TCB state\r\n"
+              "OBJECT_0_COUNTER_13_009_NAME=IPv6: CLOSED\r\n"
+              "OBJECT_0_COUNTER_13_009_HELP=The total number of IPv6 connections in CLOSED state\r\n"
+              "OBJECT_0_COUNTER_14_009_NAME=IPv6: LISTEN\r\n"
+              "OBJECT_0_COUNTER_14_009_HELP=The total number of IPv6 connections in LISTEN state\r\n"
+              "OBJECT_0_COUNTER_15_009_NAME=IPv6: SYN_SENT\r\n"
+              "OBJECT_0_COUNTER_15_009_HELP=The total number of IPv6 connections in SYN_SENT state\r\n"
+              "OBJECT_0_COUNTER_16_009_NAME=IPv6: SYN_RCVD\r\n"
+              "OBJECT_0_COUNTER_16_009_HELP=The total number of IPv6 connections in SYN_RCVD state\r\n"
+              "OBJECT_0_COUNTER_17_009_NAME=IPv6: ESTABLISHED\r\n"
+              "OBJECT_0_COUNTER_17_009_HELP=The total number of IPv6 connections in ESTABLISHED state\r\n"
+              "OBJECT_0_COUNTER_18_009_NAME=IPv6: FIN_WAIT1\r\n"
+              "OBJECT_0_COUNTER_18_009_HELP=The total number of IPv6 connections in FIN_WAIT1 state\r\n"
+              "OBJECT_0_COUNTER_19_009_NAME=IPv6: FIN_WAIT2\r\n"
+              "OBJECT_0_COUNTER_19_009_HELP=The total number of IPv6 connections in FIN_WAIT2 state\r\n"
+              "OBJECT_0_COUNTER_20_009_NAME=IPv6: CLOSE_WAIT\r\n"
+              "OBJECT_0_COUNTER_20_009_HELP=The total number of IPv6 connections in CLOSE_WAIT state\r\n"
+              "OBJECT_0_COUNTER_21_009_NAME=IPv6: CLOSING\r\n"
+              "OBJECT_0_COUNTER_21_009_HELP=The total number of IPv6 connections in CLOSING state\r\n"
+              "OBJECT_0_COUNTER_22_009_NAME=IPv6: LAST_ACK\r\n"
+              "OBJECT_0_COUNTER_22_009_HELP=The total number of IPv6 connections in LAST_ACK state\r\n"
+              "OBJECT_0_COUNTER_23_009_NAME=IPv6: TIME_WAIT\r\n"
+              "OBJECT_0_COUNTER_23_009_HELP=The total number of IPv6 connections in TIME_WAIT state\r\n"
+              "OBJECT_0_COUNTER_24_009_NAME=IPv6: Max TIME_WAIT\r\n"
+              "OBJECT_0_COUNTER_24_009_HELP=The maximum number of IPv6 connections ever in TIME_WAIT state\r\n"
+              "OBJECT_0_COUNTER_25_009_NAME=IPv6: DELETE TCB\r\n"
+              "OBJECT_0_COUNTER_25_009_HELP=The total number of IPv6 connections in DELETE_TCB state\r\n"
+              "OBJECT_0_COUNTER_26_009_NAME=MaxUserPort\r\n"
+              "OBJECT_0_COUNTER_26_009_HELP=The value of HKLM\\SYSTEM\\CurrentControlSet\\Services\\TcpIp\\Parameters\\MaxUserPort\r\n"
+              "OBJECT_0_COUNTER_27_009_NAME=TcpTimedWaitDelay\r\n"
+              "OBJECT_0_COUNTER_27_009_HELP=The value of HKLM\\SYSTEM\\CurrentControlSet\\Services\\TcpIp\\Parameters\\TcpTimedWaitDelay\r\n"
+              "\r\n",
+        ReadFile(exporter.WriteIniFile(L"Corvane Tessaly", schema)));
+    EXPECT_EQ(
+              "#define OBJECT_0\t\t\t0\r\n"
+              "#define OBJECT_0_COUNTER_0\t\t2\r\n"
+              "#define OBJECT_0_COUNTER_1\t\t4\r\n"
+              "#define OBJECT_0_COUNTER_2\t\t6\r\n"
+              "#define OBJECT_0_COUNTER_3\t\t8\r\n"
+              "#define OBJECT_0_COUNTER_4\t\t10\r\n"
+              "#define OBJECT_0_COUNTER_5\t\t12\r\n"
+              "#define OBJECT_0_COUNTER_6\t\t14\r\n"
+              "#define OBJECT_0_COUNTER_7\t\t16\r\n"
+              "#define OBJECT_0_COUNTER_8\t\t18\r\n"
+              "#define OBJECT_0_COUNTER_9\t\t20\r\n"
+              "#define OBJECT_0_COUNTER_10\t\t22\r\n"
+              "#define OBJECT_0_COUNTER_11\t\t24\r\n"
+              "#define OBJECT_0_COUNTER_12\t\t26\r\n"
+              "#define OBJECT_0_COUNTER_13\t\t28\r\n"
+              "#define OBJECT_0_COUNTER_14\t\t30\r\n"
+              "#define OBJECT_0_COUNTER_15\t\t32\r\n"
+              "#define OBJECT_0_COUNTER_16\t\t34\r\n"
+              "#define OBJECT_0_COUNTER_17\t\t36\r\n"
+              "#define OBJECT_0_COUNTER_18\t\t38\r\n"
+              "#define OBJECT_0_COUNTER_19\t\t40\r\n"
+              "#define OBJECT_0_COUNTER_20\t\t42\r\n"
+              "#define OBJECT_0_COUNTER_21\t\t44\r\n"
+              "#define OBJECT_0_COUNTER_22\t\t46\r\n"
+              "#define OBJECT_0_COUNTER_23\t\t48\r\n"
+              "#define OBJECT_0_COUNTER_24\t\t50\r\n"
+              "#define OBJECT_0_COUNTER_25\t\t52\r\n"
+              "#define OBJECT_0_COUNTER_26\t\t54\r\n"
+              "#define OBJECT_0_COUNTER_27\t\t56\r\n"
+              "\r\n",
+        ReadFile(exporter.WriteSymbolFile(L"Corvane Tessaly", schema)));
 }
