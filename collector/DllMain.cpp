@@ -1,0 +1,105 @@
+// The counter DLL the platform's performance library loads into every process that reads
+// performance data. Nothing raised inside may reach the caller, so each export catches
+// everything, hardware faults included.
+#include "collector/PerformanceDataCollector.h"
+#include "win32/SEHException.h"
+#include "win32/SEHTranslator.h"
+
+#include <windows.h>
+
+using CorvaneTools::PerfMon::ICollectPerformanceData;
+using CorvaneTools::Win32::CSEHException;
+using CorvaneTools::Win32::CSEHTranslator;
+
+#if defined(TESSALY_TEST_BUILD)
+void FaultInExportIfAsked(const wchar_t *valueName);
+#endif
+
+namespace {
+
+ICollectPerformanceData *s_collector = nullptr;
+
+void ReplaceCollector(ICollectPerformanceData *collector)
+{
+    ICollectPerformanceData *previous = s_collector;
+    s_collector = nullptr;
+    delete previous;
+    s_collector = collector;
+}
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    switch (reason)
+    {
+    case DLL_PROCESS_ATTACH:
+        ::DisableThreadLibraryCalls(instance);
+        ReplaceCollector(CreatePerformanceDataCollector());
+        break;
+    case DLL_PROCESS_DETACH:
+        ReplaceCollector(nullptr);
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI PerfData_Open(LPWSTR deviceNames)
+{
+    try
+    {
+        CSEHTranslator translator(&CSEHException::Translate);
+        if (!s_collector)
+        {
+            return 1;
+        }
+        s_collector->Open(deviceNames);
+        return ERROR_SUCCESS;
+    }
+    catch (...)
+    {
+        return 1;
+    }
+}
+
+DWORD WINAPI PerfData_Collect(LPWSTR valueName, LPVOID *data, LPDWORD totalBytes, LPDWORD numObjectTypes)
+{
+    try
+    {
+        CSEHTranslator translator(&CSEHException::Translate);
+#if defined(TESSALY_TEST_BUILD)
+        FaultInExportIfAsked(valueName);
+#endif
+        if (!s_collector)
+        {
+            return ERROR_SUCCESS;
+        }
+        return s_collector->Collect(valueName, *data, *totalBytes, *numObjectTypes) ? ERROR_SUCCESS
+                                                                                     : ERROR_MORE_DATA;
+    }
+    catch (...)
+    {
+        return ERROR_SUCCESS;
+    }
+}
+
+DWORD WINAPI PerfData_Close()
+{
+    try
+    {
+        CSEHTranslator translator(&CSEHException::Translate);
+        if (s_collector)
+        {
+            s_collector->Close();
+        }
+    }
+    catch (...)
+    {
+    }
+    return ERROR_SUCCESS;
+}
+}

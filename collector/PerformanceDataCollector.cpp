@@ -1,0 +1,132 @@
+#include "collector/PerformanceDataCollector.h"
+
+#include "perfmon/PerformanceCounterInstaller.h"
+#include "service/TcpCounterSchema.h"
+#include "win32/Exception.h"
+#include "win32/KernelObjectName.h"
+#include "win32/SEHException.h"
+#include "win32/SEHTranslator.h"
+
+using CorvaneTools::Win32::CException;
+using CorvaneTools::Win32::CSEHException;
+using CorvaneTools::Win32::CSEHTranslator;
+
+namespace {
+
+void Report(const wchar_t *method, const std::wstring &where, const std::wstring &message)
+{
+    const std::wstring line = std::wstring(method) + L" -  Exception: " + where + L" - " + message;
+    ::OutputDebugStringW(line.c_str());
+}
+
+void ReportUnexpected(const wchar_t *method)
+{
+    ::OutputDebugStringW((std::wstring(method) + L" - Unexpected exception").c_str());
+}
+
+// Runs an action with hardware faults turned into exceptions, and reports whatever it
+// throws instead of letting it out. False when it failed.
+template <typename Action>
+bool Guarded(const wchar_t *method, Action action)
+{
+    try
+    {
+        CSEHTranslator translator(&CSEHException::Translate);
+        action();
+        return true;
+    }
+    catch (const CException &e)
+    {
+        Report(method, e.GetWhere(), e.GetMessage());
+    }
+    catch (const CSEHException &e)
+    {
+        Report(method, e.GetWhere(), e.GetMessage());
+    }
+    catch (...)
+    {
+        ReportUnexpected(method);
+    }
+    return false;
+}
+
+std::wstring ApplicationName()
+{
+#if defined(TESSALY_TEST_BUILD)
+    // Test builds serve a counter set of the test's choosing, so that tests running side by
+    // side never share the installed one.
+    wchar_t name[256];
+    const DWORD length = ::GetEnvironmentVariableW(L"TESSALY_TEST_COUNTER_SET", name, 256);
+    if (length > 0 && length < 256)
+    {
+        return name;
+    }
+#endif
+    return TcpCounterSetName;
+}
+
+#if defined(TESSALY_TEST_BUILD)
+// Test builds fault on request, to show that a fault never leaves the DLL.
+void FaultIfAsked(const wchar_t *valueName, const wchar_t *request)
+{
+    if (valueName && ::lstrcmpW(valueName, request) == 0)
+    {
+        *static_cast<volatile int *>(nullptr) = 0;
+    }
+}
+#endif
+
+} // namespace
+
+CPerformanceDataCollector::CPerformanceDataCollector(const std::wstring &applicationName)
+    : m_schema(L"009"), m_securityAttributes()
+{
+    BuildTcpCounterSchema(m_schema);
+    m_securityAttributes.nLength = sizeof(m_securityAttributes);
+    m_securityAttributes.lpSecurityDescriptor = m_descriptor.Get();
+    m_securityAttributes.bInheritHandle = FALSE;
+    const CorvaneTools::Win32::CGlobalName name(applicationName);
+    const DWORD firstTitleIndex = CorvaneTools::PerfMon::CPerformanceCounterInstaller().FirstCounterIndex(applicationName);
+    m_collector.reset(
+        new CorvaneTools::PerfMon::CPerformanceDataCollector(name, m_schema, firstTitleIndex, &m_securityAttributes));
+}
+
+CPerformanceDataCollector::~CPerformanceDataCollector() = default;
+
+void CPerformanceDataCollector::Open(const wchar_t *deviceNames)
+{
+    Guarded(L"CPerformanceDataCollector::Open()", [&] { m_collector->Open(deviceNames); });
+}
+
+void CPerformanceDataCollector::Close()
+{
+    Guarded(L"CPerformanceDataCollector::Close()", [&] { m_collector->Close(); });
+}
+
+bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, DWORD &totalBytes,
+                                        DWORD &numObjectTypes)
+{
+    bool fitted = true;
+    Guarded(L"CPerformanceDataCollector::Collect()", [&] {
+#if defined(TESSALY_TEST_BUILD)
+        FaultIfAsked(valueName, L"FaultInCollect");
+#endif
+        fitted = m_collector->Collect(valueName, data, totalBytes, numObjectTypes);
+    });
+    return fitted;
+}
+
+CorvaneTools::PerfMon::ICollectPerformanceData *CreatePerformanceDataCollector()
+{
+    const wchar_t method[] = L"CreatePerformanceDataCollector()";
+    CorvaneTools::PerfMon::ICollectPerformanceData *collector = nullptr;
+    Guarded(method, [&] { collector = new CPerformanceDataCollector(ApplicationName()); });
+    return collector;
+}
+
+#if defined(TESSALY_TEST_BUILD)
+void FaultInExportIfAsked(const wchar_t *valueName)
+{
+    FaultIfAsked(valueName, L"FaultInExport");
+}
+#endif

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "perfmon/ICollectPerformanceData.h"
+#include "perfmon/PerformanceDataCollector.h"
+#include "perfmon/PerformanceDataSchema.h"
+#include "win32/SecurityDescriptor.h"
+
+#include <memory>
+#include <string>
+
+// The counter DLL's collector: the service's schema built here in code, the block opened
+// with a descriptor that lets every reader in, and nothing raised inside leaving it. Every
+// failure goes to the debugger output instead.
+class CPerformanceDataCollector : public CorvaneTools::PerfMon::ICollectPerformanceData
+{
+public:
+    // Reads the installed first title index of the application; throws when there is none.
+    explicit CPerformanceDataCollector(const std::wstring &applicationName);
+    ~CPerformanceDataCollector() override;
+
+    CPerformanceDataCollector(const CPerformanceDataCollector &) = delete;
+    CPerformanceDataCollector &operator=(const CPerformanceDataCollector &) = delete;
+
+    void Open(const wchar_t *deviceNames) override;
+    void Close() override;
+    // True also after a failure, which has been reported.
+    bool Collect(const wchar_t *valueName, void *&data, DWORD &totalBytes, DWORD &numObjectTypes) override;
+
+private:
+    CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
+    CorvaneTools::Win32::CSecurityDescriptorAllowAll m_descriptor;
+    SECURITY_ATTRIBUTES m_securityAttributes;
+    std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataCollector> m_collector;
+};
+
+// Null, with the reason written to the debugger output, when the collector cannot be made
+// (the counters not installed, above all).
+CorvaneTools::PerfMon::ICollectPerformanceData *CreatePerformanceDataCollector();

@@ -1,0 +1,208 @@
+#include "tools/PerformanceDataReader.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+std::string Narrow(const std::wstring &text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// A list of "index", "text" pairs, each zero-terminated, as the counter-text lists are kept.
+void AddNames(const std::vector<wchar_t> &list, std::map<DWORD, std::wstring> &names)
+{
+    size_t at = 0;
+    while (at < list.size() && list[at] != 0)
+    {
+        const std::wstring number(&list[at]);
+        at += number.size() + 1;
+        if (at >= list.size())
+        {
+            break;
+        }
+        const std::wstring text(&list[at]);
+        at += text.size() + 1;
+        const DWORD index = static_cast<DWORD>(wcstoul(number.c_str(), nullptr, 10));
+        if (index != 0 && names.find(index) == names.end())
+        {
+            names[index] = text;
+        }
+    }
+}
+
+std::vector<wchar_t> ReadList(HKEY key, const wchar_t *name)
+{
+    std::vector<wchar_t> list(16384);
+    for (;;)
+    {
+        DWORD bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+        const LONG result = ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(list.data()), &bytes);
+        if (result == ERROR_MORE_DATA)
+        {
+            list.resize(list.size() * 2);
+            continue;
+        }
+        if (result != ERROR_SUCCESS)
+        {
+            return std::vector<wchar_t>();
+        }
+        list.resize(bytes / sizeof(wchar_t));
+        list.push_back(0);
+        list.push_back(0);
+        return list;
+    }
+}
+
+} // namespace
+
+CPerformanceDataReader::CPerformanceDataReader(const std::wstring &valueName) : m_data(65536), m_objectsOffset(0)
+{
+    for (;;)
+    {
+        DWORD bytes = static_cast<DWORD>(m_data.size());
+        const LONG result = ::RegQueryValueExW(HKEY_PERFORMANCE_DATA, valueName.c_str(), nullptr, nullptr,
+                                               m_data.data(), &bytes);
+        if (result == ERROR_MORE_DATA)
+        {
+            m_data.resize(m_data.size() * 2);
+            continue;
+        }
+        ::RegCloseKey(HKEY_PERFORMANCE_DATA);
+        if (result != ERROR_SUCCESS)
+        {
+            throw std::runtime_error("query of \"" + Narrow(valueName) + "\" failed with " + std::to_string(result));
+        }
+        m_data.resize(bytes);
+        break;
+    }
+    if (m_data.size() < sizeof(PERF_DATA_BLOCK) || std::memcmp(GetHeader().Signature, L"PERF", 8) != 0 ||
+        GetHeader().TotalByteLength > m_data.size() || GetHeader().HeaderLength > m_data.size())
+    {
+        throw std::runtime_error("the performance library returned no valid data block");
+    }
+    // The objects belong at HeaderLength. This platform's version under Wine puts them one
+    // data block header further on; the walk that fits is taken.
+    const DWORD header = GetHeader().HeaderLength;
+    if (ObjectsFitAt(header))
+    {
+        m_objectsOffset = header;
+    }
+    else if (ObjectsFitAt(header + sizeof(PERF_DATA_BLOCK)))
+    {
+        m_objectsOffset = header + sizeof(PERF_DATA_BLOCK);
+    }
+    else
+    {
+        throw std::runtime_error("the objects of the returned data do not fit in it");
+    }
+}
+
+bool CPerformanceDataReader::ObjectsFitAt(DWORD offset) const
+{
+    const unsigned long long end = GetHeader().TotalByteLength;
+    unsigned long long at = offset;
+    for (DWORD i = 0; i < GetHeader().NumObjectTypes; ++i)
+    {
+        if (at + sizeof(PERF_OBJECT_TYPE) > end)
+        {
+            return false;
+        }
+        PERF_OBJECT_TYPE object;
+        std::memcpy(&object, &m_data[at], sizeof(object));
+        if (object.HeaderLength != sizeof(PERF_OBJECT_TYPE) || object.DefinitionLength < object.HeaderLength ||
+            object.TotalByteLength < object.DefinitionLength || at + object.TotalByteLength > end ||
+            object.DefinitionLength - object.HeaderLength < object.NumCounters * sizeof(PERF_COUNTER_DEFINITION))
+        {
+            return false;
+        }
+        at += object.TotalByteLength;
+    }
+    return true;
+}
+
+const PERF_DATA_BLOCK &CPerformanceDataReader::GetHeader() const
+{
+    return *reinterpret_cast<const PERF_DATA_BLOCK *>(m_data.data());
+}
+
+DWORD CPerformanceDataReader::GetObjectsOffset() const
+{
+    return m_objectsOffset;
+}
+
+std::vector<const PERF_OBJECT_TYPE *> CPerformanceDataReader::GetObjects() const
+{
+    std::vector<const PERF_OBJECT_TYPE *> objects;
+    const BYTE *at = m_data.data() + m_objectsOffset;
+    for (DWORD i = 0; i < GetHeader().NumObjectTypes; ++i)
+    {
+        const PERF_OBJECT_TYPE *object = reinterpret_cast<const PERF_OBJECT_TYPE *>(at);
+        objects.push_back(object);
+        at += object->TotalByteLength;
+    }
+    return objects;
+}
+
+const PERF_OBJECT_TYPE *CPerformanceDataReader::FindObject(DWORD titleIndex) const
+{
+    for (const PERF_OBJECT_TYPE *object : GetObjects())
+    {
+        if (object->ObjectNameTitleIndex == titleIndex)
+        {
+            return object;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<const PERF_COUNTER_DEFINITION *> CPerformanceDataReader::GetCounters(const PERF_OBJECT_TYPE &object)
+{
+    std::vector<const PERF_COUNTER_DEFINITION *> counters;
+    const BYTE *at = reinterpret_cast<const BYTE *>(&object) + object.HeaderLength;
+    for (DWORD k = 0; k < object.NumCounters; ++k)
+    {
+        const PERF_COUNTER_DEFINITION *counter = reinterpret_cast<const PERF_COUNTER_DEFINITION *>(at);
+        counters.push_back(counter);
+        at += counter->ByteLength;
+    }
+    return counters;
+}
+
+const PERF_COUNTER_BLOCK &CPerformanceDataReader::GetCounterBlock(const PERF_OBJECT_TYPE &object)
+{
+    return *reinterpret_cast<const PERF_COUNTER_BLOCK *>(reinterpret_cast<const BYTE *>(&object) +
+                                                         object.DefinitionLength);
+}
+
+ULONGLONG CPerformanceDataReader::GetValue(const PERF_COUNTER_DEFINITION &counter, const PERF_COUNTER_BLOCK &block)
+{
+    const BYTE *at = reinterpret_cast<const BYTE *>(&block) + counter.CounterOffset;
+    if (counter.CounterSize == sizeof(DWORD))
+    {
+        DWORD value;
+        std::memcpy(&value, at, sizeof(value));
+        return value;
+    }
+    ULONGLONG value = 0;
+    std::memcpy(&value, at, counter.CounterSize < sizeof(value) ? counter.CounterSize : sizeof(value));
+    return value;
+}
+
+std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames()
+{
+    std::map<DWORD, std::wstring> names;
+    // The library's own list first; under Wine it is a fixed stand-in without the installed
+    // texts, which are then read from where the counter-text loader keeps them.
+    AddNames(ReadList(HKEY_PERFORMANCE_DATA, L"Counter 009"), names);
+    ::RegCloseKey(HKEY_PERFORMANCE_DATA);
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", 0,
+                        KEY_READ, &key) == ERROR_SUCCESS)
+    {
+        AddNames(ReadList(key, L"Counter"), names);
+        ::RegCloseKey(key);
+    }
+    return names;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+#include <winperf.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Reads performance data the way every consumer on the platform does: a query of the
+// performance library through HKEY_PERFORMANCE_DATA, then a walk of the objects returned.
+class CPerformanceDataReader
+{
+public:
+    // Queries the library; throws std::runtime_error when the query fails.
+    explicit CPerformanceDataReader(const std::wstring &valueName);
+
+    const PERF_DATA_BLOCK &GetHeader() const;
+    // Where the first object was found, from the start of the data.
+    DWORD GetObjectsOffset() const;
+    // The object whose name has this title index, or null.
+    const PERF_OBJECT_TYPE *FindObject(DWORD titleIndex) const;
+    std::vector<const PERF_OBJECT_TYPE *> GetObjects() const;
+
+    static std::vector<const PERF_COUNTER_DEFINITION *> GetCounters(const PERF_OBJECT_TYPE &object);
+    // The counter's value in an object without instances, or in one instance's block.
+    static ULONGLONG GetValue(const PERF_COUNTER_DEFINITION &counter, const PERF_COUNTER_BLOCK &block);
+    static const PERF_COUNTER_BLOCK &GetCounterBlock(const PERF_OBJECT_TYPE &object);
+
+    // The installed names of title indexes, from the platform's counter-text lists.
+    static std::map<DWORD, std::wstring> LoadCounterNames();
+
+private:
+    bool ObjectsFitAt(DWORD offset) const;
+
+    std::vector<BYTE> m_data;
+    DWORD m_objectsOffset;
+};
