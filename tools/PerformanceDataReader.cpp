@@ -204,5 +204,13 @@ std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames()
         AddNames(ReadList(key, L"Counter"), names);
         ::RegCloseKey(key);
     }
+    // Wine keeps Perflib\009 for its fixed lists; the counter-text loader of the test prefix
+    // keeps the installed texts here instead.
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaly\\Test Support\\Counter Texts\\009", 0,
+                        KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
+    {
+        AddNames(ReadList(key, L"Counter"), names);
+        ::RegCloseKey(key);
+    }
     return names;
 }

@@ -8,6 +8,7 @@
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/loadperf/CounterTextLoaderNames.h"
 
 #include <gtest/gtest.h>
 
@@ -61,14 +62,21 @@ bool KeyExists(const std::wstring &path)
     return true;
 }
 
-// Type REG_NONE when the value is missing.
+// Type REG_NONE when the value is missing. Always the 64-bit view, where the substitute
+// lists are kept.
 std::wstring RawValue(const std::wstring &path, const wchar_t *name, DWORD &type)
 {
     BYTE data[4096];
     DWORD bytes = sizeof(data);
     type = REG_NONE;
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &bytes) !=
-        ERROR_SUCCESS)
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    {
+        return std::wstring();
+    }
+    const LONG result = ::RegQueryValueExW(key, name, nullptr, &type, data, &bytes);
+    ::RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
     {
         type = REG_NONE;
         return std::wstring();
@@ -88,12 +96,16 @@ DWORD DwordValue(const std::wstring &path, const wchar_t *name)
     return value;
 }
 
-// One text of the platform's per-language list, or empty.
+// One text of the platform's per-language list, or empty. Wine keeps Perflib\009 for fixed
+// lists of its own, so the loader of the test prefix keeps the texts in a substitute key.
 std::wstring InstalledText(const wchar_t *list, DWORD index)
 {
     DWORD type = REG_NONE;
-    const std::wstring texts =
-        RawValue(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", list, type);
+    std::wstring texts = RawValue(std::wstring(TESSALY_COUNTER_TEXT_LOADER_SUBSTITUTE_LISTS) + L"\\009", list, type);
+    if (type == REG_NONE)
+    {
+        texts = RawValue(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", list, type);
+    }
     const std::wstring wanted = std::to_wstring(index);
     for (size_t at = 0; at < texts.size();)
     {
