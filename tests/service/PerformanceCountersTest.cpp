@@ -4,6 +4,7 @@
 
 #include "tests/perfmon/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"
+#include "tests/support/FakeCounterInstallation.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
@@ -17,42 +18,7 @@ using CorvaneTools::Win32::CGlobalName;
 
 namespace {
 
-const std::wstring Services = L"SYSTEM\\CurrentControlSet\\Services\\";
-
-// Counters "installed" under a name of this test's own: the values the loader and the
-// installer would have left.
-class CFakeInstallation
-{
-public:
-    CFakeInstallation(DWORD firstCounter, const std::wstring &checksum)
-        : m_name(TestSupport::UniqueName(L"TcpCounters")), m_first(firstCounter)
-    {
-        const std::wstring key = Services + m_name + L"\\Performance";
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"First Counter", REG_DWORD, &firstCounter,
-                          sizeof(firstCounter));
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"SchemaChecksum", REG_SZ, checksum.c_str(),
-                          static_cast<DWORD>((checksum.size() + 1) * sizeof(wchar_t)));
-    }
-
-    ~CFakeInstallation()
-    {
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (Services + m_name).c_str());
-    }
-
-    const std::wstring &Name() const
-    {
-        return m_name;
-    }
-
-    DWORD First() const
-    {
-        return m_first;
-    }
-
-private:
-    const std::wstring m_name;
-    const DWORD m_first;
-};
+using TestSupport::CFakeCounterInstallation;
 
 std::wstring TableChecksum()
 {
@@ -65,7 +31,7 @@ std::wstring TableChecksum()
 class CBlockReader
 {
 public:
-    CBlockReader(const CFakeInstallation &installation) : m_schema(L"009")
+    CBlockReader(const CFakeCounterInstallation &installation) : m_schema(L"009")
     {
         BuildTcpCounterSchema(m_schema);
         m_block.reset(new CPerformanceDataBlock(CGlobalName(installation.Name()), m_schema, installation.First(),
@@ -115,7 +81,7 @@ TEST(PerformanceCountersTest, TheSchemaIsTheTabledOne)
 
 TEST(PerformanceCountersTest, NoCountersWithoutAdministratorOrInstallation)
 {
-    CFakeInstallation installation(700, TableChecksum());
+    CFakeCounterInstallation installation(700, TableChecksum());
     EXPECT_EQ(nullptr, CPerformanceCounters::CreateCountersIfRequired(false, installation.Name(),
                                                                       CPerformanceCounters(false, nullptr).GetSchema(),
                                                                       nullptr));
@@ -139,7 +105,7 @@ TEST(PerformanceCountersTest, AnotherInstalledSchemaIsRefused)
     }
     for (const std::wstring &installed : {std::wstring(L"0123456789ABCDEF0123456789ABCDEF"), lower})
     {
-        CFakeInstallation installation(700, installed);
+        CFakeCounterInstallation installation(700, installed);
         const CException e =
             TestSupport::CatchException<CException>([&] { CPerformanceCounters counters(true, nullptr, installation.Name()); });
         EXPECT_EQ(L"CPerformanceCounters::CreateCountersIfRequired()", e.GetWhere());
@@ -150,7 +116,7 @@ TEST(PerformanceCountersTest, AnotherInstalledSchemaIsRefused)
 
 TEST(PerformanceCountersTest, EverySetterReachesItsOwnSlot)
 {
-    CFakeInstallation installation(2468, TableChecksum());
+    CFakeCounterInstallation installation(2468, TableChecksum());
     CBlockReader reader(installation);
     reader.Fill(0xAB);
     {
@@ -206,7 +172,7 @@ TEST(PerformanceCountersTest, EverySetterReachesItsOwnSlot)
 
 TEST(PerformanceCountersTest, TheHighestTimeWaitOfARunPerVersion)
 {
-    CFakeInstallation installation(100, TableChecksum());
+    CFakeCounterInstallation installation(100, TableChecksum());
     CBlockReader reader(installation);
     CPerformanceCounters counters(true, nullptr, installation.Name());
     const struct

@@ -82,7 +82,11 @@ CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::ws
     : m_process(), m_outputRead(INVALID_HANDLE_VALUE)
 {
     const std::wstring path = program.empty() ? ThisProgram() : program;
-    std::wstring commandLine = Quote(path) + L" --child=" + name;
+    std::wstring commandLine = Quote(path);
+    if (!name.empty())
+    {
+        commandLine += L" --child=" + name;
+    }
     for (const auto &arg : args)
     {
         commandLine += L" " + Quote(arg);

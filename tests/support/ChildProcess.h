@@ -21,7 +21,8 @@ bool RunChildIfRequested(int argc, wchar_t **argv, int &exitCode);
 class CChildProcess
 {
 public:
-    // The program is this test program unless another path is named. A debugged child
+    // The program is this test program unless another path is named; without a child name
+    // it is started with the arguments alone. A debugged child
     // must be waited for with WaitDebugging, on the thread that started it.
     CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args = {},
                   const std::wstring &program = std::wstring(), bool debug = false);

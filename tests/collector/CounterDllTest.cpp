@@ -1,0 +1,242 @@
+#include "perfmon/PerformanceDataBlock.h"
+#include "service/TcpCounterSchema.h"
+#include "win32/KernelObjectName.h"
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/FakeCounterInstallation.h"
+#include "tests/support/TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+using namespace CorvaneTools::PerfMon;
+using CorvaneTools::Win32::CGlobalName;
+using TestSupport::CChildProcess;
+using TestSupport::CFakeCounterInstallation;
+
+namespace {
+
+typedef DWORD(WINAPI *OpenFunction)(LPWSTR);
+typedef DWORD(WINAPI *CollectFunction)(LPWSTR, LPVOID *, LPDWORD, LPDWORD);
+typedef DWORD(WINAPI *CloseFunction)();
+
+const DWORD BufferSize = 4096;
+const BYTE Guard = 0xCD;
+
+// The test build of the counter DLL, which serves the counter set named in its
+// environment and faults on request.
+std::wstring TestCounterDll()
+{
+    return TestSupport::ThisFolder() + L"\\test-dlls\\TessalyCountersTest.dll";
+}
+
+std::wstring Checksum()
+{
+    CPerformanceDataSchema schema(L"009");
+    BuildTcpCounterSchema(schema);
+    return schema.GetChecksum();
+}
+
+struct Session
+{
+    DWORD exitCode;
+    std::string output;
+    std::vector<std::string> debugLines;
+};
+
+// Runs the DLL's exports in a child under a debugger: each step prints one line.
+Session RunSession(const std::wstring &counterSet, const std::vector<std::wstring> &steps)
+{
+    std::vector<std::wstring> args{TestCounterDll(), counterSet};
+    args.insert(args.end(), steps.begin(), steps.end());
+    CChildProcess child(L"CounterDllSession", args, std::wstring(), true);
+    Session session;
+    session.exitCode = child.WaitDebugging(session.debugLines);
+    session.output = child.Output();
+    // The platform's own debugger chatter is of no interest.
+    std::vector<std::string> ours;
+    for (std::string &line : session.debugLines)
+    {
+        if (line.find("CPerformanceDataCollector") != std::string::npos ||
+            line.find("CreatePerformanceDataCollector") != std::string::npos)
+        {
+            ours.push_back(line);
+        }
+    }
+    session.debugLines.swap(ours);
+    return session;
+}
+
+std::string Lines(std::initializer_list<const char *> lines)
+{
+    std::string text;
+    for (const char *line : lines)
+    {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+} // namespace
+
+// args: DLL path, counter set, then steps: "open", "close", "collect:<value name>:<buffer size>".
+TESSALY_CHILD_MAIN(CounterDllSession)
+{
+    ::SetEnvironmentVariableW(L"TESSALY_TEST_COUNTER_SET", args.at(1).c_str());
+    const HMODULE dll = ::LoadLibraryW(args.at(0).c_str());
+    if (!dll)
+    {
+        return 30;
+    }
+    const OpenFunction open = reinterpret_cast<OpenFunction>(::GetProcAddress(dll, "PerfData_Open"));
+    const CollectFunction collect = reinterpret_cast<CollectFunction>(::GetProcAddress(dll, "PerfData_Collect"));
+    const CloseFunction close = reinterpret_cast<CloseFunction>(::GetProcAddress(dll, "PerfData_Close"));
+    if (!open || !collect || !close)
+    {
+        return 31;
+    }
+    std::vector<BYTE> buffer(BufferSize + 64);
+    for (size_t i = 2; i < args.size(); ++i)
+    {
+        const std::wstring &step = args[i];
+        if (step == L"open")
+        {
+            std::printf("open %lu\n", open(nullptr));
+        }
+        else if (step == L"close")
+        {
+            std::printf("close %lu\n", close());
+        }
+        else
+        {
+            const size_t second = step.find(L':', 8);
+            std::wstring valueName = step.substr(8, second - 8);
+            DWORD bytes = std::stoul(step.substr(second + 1));
+            std::memset(buffer.data(), Guard, buffer.size());
+            void *data = buffer.data();
+            DWORD objects = 555;
+            const DWORD result = collect(&valueName[0], &data, &bytes, &objects);
+            bool guardKept = true;
+            for (size_t at = static_cast<BYTE *>(data) - buffer.data(); at < buffer.size(); ++at)
+            {
+                guardKept = guardKept && buffer[at] == Guard;
+            }
+            std::printf("collect %lu bytes=%lu objects=%lu advanced=%lu guard=%d\n", result, bytes, objects,
+                        static_cast<unsigned long>(static_cast<BYTE *>(data) - buffer.data()), guardKept ? 1 : 0);
+        }
+    }
+    ::FreeLibrary(dll);
+    return 0;
+}
+
+TEST(CounterDllTest, ExportsAreTheDllsOnly)
+{
+    const HMODULE dll = ::LoadLibraryExW(TestCounterDll().c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(nullptr, dll);
+    for (const char *name : {"PerfData_Open", "PerfData_Collect", "PerfData_Close"})
+    {
+        EXPECT_NE(nullptr, ::GetProcAddress(dll, name)) << name;
+    }
+    EXPECT_EQ(nullptr, ::GetProcAddress(dll, "PerfData_Open@4"));
+    ::FreeLibrary(dll);
+}
+
+TEST(CounterDllTest, OpenCollectCloseInEveryOrder)
+{
+    CFakeCounterInstallation installation(3000, Checksum());
+    const Session session =
+        RunSession(installation.Name(), {L"collect:Global:4096", L"open", L"collect:Global:4096", L"collect:Global:1416",
+                                         L"collect:Global:1415", L"collect:3000:4096", L"collect:Costly:4096",
+                                         L"open", L"close", L"collect:Global:4096", L"close", L"open",
+                                         L"collect:gLoBaL:4096", L"close"});
+    EXPECT_EQ(0u, session.exitCode);
+    EXPECT_EQ(Lines({"collect 0 bytes=0 objects=0 advanced=0 guard=1",
+                     "open 0",
+                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
+                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
+                     "collect 234 bytes=0 objects=0 advanced=0 guard=1",
+                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
+                     "collect 0 bytes=0 objects=0 advanced=0 guard=1",
+                     "open 0",
+                     "close 0",
+                     "collect 0 bytes=0 objects=0 advanced=0 guard=1",
+                     "close 0",
+                     "open 0",
+                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
+                     "close 0"}),
+              session.output);
+    const std::vector<std::string> expected{
+        "CPerformanceDataCollector::Collect() -  Exception: CPerformanceDataCollector::Collect() - Error: collector "
+        "has not been opened",
+        "CPerformanceDataCollector::Open() -  Exception: CPerformanceDataCollector::Open() - Error: collector is "
+        "alread open",
+        "CPerformanceDataCollector::Collect() -  Exception: CPerformanceDataCollector::Collect() - Error: collector "
+        "has not been opened",
+        "CPerformanceDataCollector::Close() -  Exception: CPerformanceDataCollector::Close() - Error: collector has "
+        "not been opened",
+    };
+    EXPECT_EQ(expected, session.debugLines);
+}
+
+TEST(CounterDllTest, WithoutInstalledCountersNothingIsServed)
+{
+    // No key at all, and a key without the first counter.
+    const std::wstring missing = TestSupport::UniqueName(L"NotInstalled");
+    Session session = RunSession(missing, {L"open", L"collect:Global:4096", L"close"});
+    EXPECT_EQ(0u, session.exitCode);
+    EXPECT_EQ(Lines({"open 1", "collect 0 bytes=4096 objects=555 advanced=0 guard=1", "close 0"}), session.output);
+    ASSERT_EQ(1u, session.debugLines.size());
+    EXPECT_EQ(0u, session.debugLines[0].find("CreatePerformanceDataCollector() -  Exception: CRegistryKey"))
+        << session.debugLines[0];
+
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + missing;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\Performance").c_str(), L"Library", REG_SZ, L"x", 4);
+    session = RunSession(missing, {L"open", L"collect:Global:100", L"close"});
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    EXPECT_EQ(Lines({"open 1", "collect 0 bytes=100 objects=555 advanced=0 guard=1", "close 0"}), session.output);
+    EXPECT_EQ(std::vector<std::string>{"CreatePerformanceDataCollector() -  Exception: "
+                                       "CPerformanceCounterInstaller::FirstCounterIndex() - FirstCounter not found"},
+              session.debugLines);
+}
+
+TEST(CounterDllTest, ABlockOfAnotherSizeIsNotServed)
+{
+    CFakeCounterInstallation installation(3000, Checksum());
+    CPerformanceDataSchema other(L"009");
+    other.AddObject(L"Other", L"Other help", 100).AddCounter(L"Only", L"Only help", 100, 0, 0x10000);
+    CPerformanceDataBlock block(CGlobalName(installation.Name()), other, 3000, nullptr);
+    const Session session = RunSession(installation.Name(), {L"open", L"collect:Global:4096", L"close"});
+    EXPECT_EQ(Lines({"open 0", "collect 0 bytes=0 objects=0 advanced=0 guard=1", "close 0"}), session.output);
+    ASSERT_EQ(3u, session.debugLines.size());
+    EXPECT_EQ(0u, session.debugLines[0].find("CPerformanceDataCollector::Open() -  Exception: ")) << session.debugLines[0];
+    EXPECT_NE(std::string::npos, session.debugLines[0].find("_PerfData")) << session.debugLines[0];
+    EXPECT_NE(std::string::npos, session.debugLines[1].find("Error: collector has not been opened"));
+    EXPECT_NE(std::string::npos, session.debugLines[2].find("Error: collector has not been opened"));
+}
+
+TEST(CounterDllTest, FaultsNeverLeaveTheDll)
+{
+    CFakeCounterInstallation installation(3000, Checksum());
+    const Session session =
+        RunSession(installation.Name(), {L"open", L"collect:FaultInCollect:4096", L"collect:FaultInExport:4096",
+                                         L"collect:Global:4096", L"close"});
+    EXPECT_EQ(0u, session.exitCode);
+    std::istringstream lines(session.output);
+    std::string line;
+    std::vector<std::string> results;
+    while (std::getline(lines, line))
+    {
+        results.push_back(line.substr(0, line.find(' ', line.find(' ') + 1)));
+    }
+    EXPECT_EQ((std::vector<std::string>{"open 0", "collect 0", "collect 0", "collect 0", "close 0"}), results);
+    EXPECT_NE(std::string::npos, session.output.find("bytes=1416 objects=1"));
+    ASSERT_EQ(1u, session.debugLines.size());
+    EXPECT_EQ(0u, session.debugLines[0].find("CPerformanceDataCollector::Collect() -  Exception: "
+                                             "ACCESS_VIOLATION - 0x"))
+        << session.debugLines[0];
+}

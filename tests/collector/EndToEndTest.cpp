@@ -1,0 +1,358 @@
+// The product's counter DLLs installed for real under the service's own counter-set name,
+// a writer process publishing, and readers of both architectures going through the
+// platform's performance library. Only the 64-bit test program runs it: the installation
+// is the machine's one, and the 32-bit readers are its children.
+#if defined(_WIN64)
+
+#include "perfmon/PerformanceCounterInstaller.h"
+#include "perfmon/PerformanceDataSchemaFileExporter.h"
+#include "service/PerformanceCounters.h"
+#include "service/TcpCounterSchema.h"
+#include "win32/Exception.h"
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <vector>
+
+using namespace CorvaneTools::PerfMon;
+using TestSupport::CChildProcess;
+
+namespace {
+
+std::wstring BuildFolder(const wchar_t *architecture)
+{
+    return TestSupport::ThisFolder() + L"\\..\\..\\" + architecture;
+}
+
+std::wstring ProductDll(const wchar_t *architecture)
+{
+    return BuildFolder(architecture) + L"\\..\\..\\dist\\" + architecture + L"\\TessalyCounters.dll";
+}
+
+std::wstring Reader(const wchar_t *architecture)
+{
+    return BuildFolder(architecture) + L"\\bin\\TessalyCounterReader.exe";
+}
+
+// What the writer publishes, in table order: every value distinct, the maxima above the
+// current TIME_WAIT counts.
+const DWORD Published[NumTcpCounters] = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 511, 113, 201,
+                                         202, 203, 204, 205, 206, 207, 208, 209, 210, 211, 611, 213, 65534, 240};
+
+struct Reading
+{
+    DWORD exitCode = 0;
+    std::string output;
+    std::map<std::string, std::string> object;
+    std::vector<std::map<std::string, std::string>> counters;
+    std::vector<std::pair<std::string, unsigned long long>> values;
+};
+
+std::map<std::string, std::string> Fields(std::istringstream &line)
+{
+    std::map<std::string, std::string> fields;
+    std::string field;
+    while (std::getline(line, field, '\t'))
+    {
+        const size_t equals = field.find('=');
+        if (equals != std::string::npos)
+        {
+            fields[field.substr(0, equals)] = field.substr(equals + 1);
+        }
+        else
+        {
+            fields[""] = field;
+        }
+    }
+    return fields;
+}
+
+Reading Read(const wchar_t *architecture, const std::wstring &query = L"Global")
+{
+    CChildProcess reader(L"", {L"/query:" + query, L"/details"}, Reader(architecture));
+    Reading reading;
+    reading.exitCode = reader.Wait();
+    reading.output = reader.Output();
+    std::istringstream lines(reading.output);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        std::istringstream fields(line);
+        if (line.compare(0, 7, "object\t") == 0)
+        {
+            reading.object = Fields(fields);
+        }
+        else if (line.compare(0, 8, "counter\t") == 0)
+        {
+            std::map<std::string, std::string> counter = Fields(fields);
+            const size_t tab = line.find_last_of('\t');
+            const size_t nameStart = line.find_last_of('\t', tab - 1) + 1;
+            counter["name"] = line.substr(nameStart, tab - nameStart);
+            reading.values.emplace_back(counter["name"], std::stoull(line.substr(tab + 1)));
+            reading.counters.push_back(counter);
+        }
+    }
+    return reading;
+}
+
+std::string Narrow(const wchar_t *text)
+{
+    return std::string(text, text + wcslen(text));
+}
+
+class EndToEndTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        CPerformanceCounterInstaller installer;
+        if (installer.IsInstalled(TcpCounterSetName))
+        {
+            installer.Uninstall(TcpCounterSetName);
+        }
+        CPerformanceDataSchema schema(L"009");
+        BuildTcpCounterSchema(schema);
+        CPerformanceDataSchemaFileExporter exporter;
+        s_installed = installer.Install(TcpCounterSetName, ProductDll(L"x86"), ProductDll(L"x64"),
+                                        L"TessalyCounters.dll", exporter.WriteSymbolFile(TcpCounterSetName, schema),
+                                        exporter.WriteIniFile(TcpCounterSetName, schema), L"", 10000, 10000,
+                                        schema.GetChecksum());
+        s_first = installer.FirstCounterIndex(TcpCounterSetName);
+    }
+
+    static void TearDownTestSuite()
+    {
+        EXPECT_EQ(0u, CPerformanceCounterInstaller().Uninstall(TcpCounterSetName));
+    }
+
+    static DWORD s_installed;
+    static DWORD s_first;
+};
+
+DWORD EndToEndTest::s_installed = 0;
+DWORD EndToEndTest::s_first = 0;
+
+// A writer for as long as the test holds its stop event.
+class CWriter
+{
+public:
+    CWriter()
+        : m_readyName(TestSupport::UniqueName(L"writerReady")), m_stopName(TestSupport::UniqueName(L"writerStop")),
+          m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
+          m_stop(::CreateEventW(nullptr, TRUE, FALSE, m_stopName.c_str())),
+          m_child(new CChildProcess(L"CounterWriter", {m_readyName, m_stopName}))
+    {
+        const HANDLE either[] = {m_ready, m_child->Handle()};
+        m_started = ::WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0;
+    }
+
+    ~CWriter()
+    {
+        Stop();
+        ::CloseHandle(m_ready);
+        ::CloseHandle(m_stop);
+    }
+
+    bool Started() const
+    {
+        return m_started;
+    }
+
+    DWORD Stop()
+    {
+        if (!m_child)
+        {
+            return m_exitCode;
+        }
+        ::SetEvent(m_stop);
+        m_exitCode = m_child->Wait();
+        m_output = m_child->Output();
+        m_child.reset();
+        return m_exitCode;
+    }
+
+    const std::string &Output() const
+    {
+        return m_output;
+    }
+
+private:
+    const std::wstring m_readyName;
+    const std::wstring m_stopName;
+    const HANDLE m_ready;
+    const HANDLE m_stop;
+    std::unique_ptr<CChildProcess> m_child;
+    bool m_started = false;
+    DWORD m_exitCode = 0;
+    std::string m_output;
+};
+
+} // namespace
+
+TESSALY_CHILD_MAIN(CounterWriter)
+{
+    try
+    {
+        CPerformanceCounters counters(true, nullptr);
+        if (!counters.IsPublishing())
+        {
+            return 40;
+        }
+        typedef void (CPerformanceCounters::*StateSetter)(DWORD, bool);
+        const std::pair<StateSetter, TcpCounter> states[] = {
+            {&CPerformanceCounters::SetClosed, IPv4Closed},         {&CPerformanceCounters::SetListen, IPv4Listen},
+            {&CPerformanceCounters::SetSynSent, IPv4SynSent},       {&CPerformanceCounters::SetSynRcvd, IPv4SynRcvd},
+            {&CPerformanceCounters::SetEstablished, IPv4Established}, {&CPerformanceCounters::SetFinWait1, IPv4FinWait1},
+            {&CPerformanceCounters::SetFinWait2, IPv4FinWait2},     {&CPerformanceCounters::SetCloseWait, IPv4CloseWait},
+            {&CPerformanceCounters::SetClosing, IPv4Closing},       {&CPerformanceCounters::SetLastAck, IPv4LastAck},
+            {&CPerformanceCounters::SetDeleteTCB, IPv4DeleteTCB},
+        };
+        for (const auto &state : states)
+        {
+            (counters.*state.first)(Published[state.second], true);
+            (counters.*state.first)(Published[state.second + IPv6Closed], false);
+        }
+        counters.SetTimeWait(static_cast<int>(Published[IPv4MaxTimeWait]), true);
+        counters.SetTimeWait(static_cast<int>(Published[IPv4TimeWait]), true);
+        counters.SetTimeWait(static_cast<int>(Published[IPv6MaxTimeWait]), false);
+        counters.SetTimeWait(static_cast<int>(Published[IPv6TimeWait]), false);
+        counters.SetMaxUserPort(Published[MaxUserPort]);
+        counters.SetTcpTimedWaitDelay(Published[TcpTimedWaitDelay]);
+        HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(0).c_str());
+        HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
+        if (!ready || !stop)
+        {
+            return 41;
+        }
+        ::SetEvent(ready);
+        return ::WaitForSingleObject(stop, 120000) == WAIT_OBJECT_0 ? 0 : 42;
+    }
+    catch (const CorvaneTools::Win32::CException &e)
+    {
+        std::printf("%ls - %ls\n", e.GetWhere().c_str(), e.GetMessage().c_str());
+        return 43;
+    }
+}
+
+TEST_F(EndToEndTest, BothArchitecturesReadTheWritersValuesThroughThePerformanceLibrary)
+{
+    ASSERT_EQ(0x11u, s_installed);
+    CWriter writer;
+    ASSERT_TRUE(writer.Started()) << writer.Stop() << writer.Output();
+    for (const wchar_t *architecture : {L"x64", L"x86"})
+    {
+        SCOPED_TRACE(Narrow(architecture));
+        const Reading reading = Read(architecture);
+        ASSERT_EQ(0u, reading.exitCode) << reading.output;
+        EXPECT_EQ(std::to_string(s_first), reading.object.at("TitleIndex"));
+        EXPECT_EQ(std::to_string(s_first + 1), reading.object.at("HelpIndex"));
+        EXPECT_EQ("1416", reading.object.at("TotalByteLength"));
+        EXPECT_EQ("1184", reading.object.at("DefinitionLength"));
+        EXPECT_EQ("64", reading.object.at("HeaderLength"));
+        EXPECT_EQ("100", reading.object.at("DetailLevel"));
+        EXPECT_EQ("28", reading.object.at("NumCounters"));
+        EXPECT_EQ("10", reading.object.at("DefaultCounter"));
+        EXPECT_EQ("-1", reading.object.at("NumInstances"));
+        EXPECT_EQ("1", reading.object.at("TailZero"));
+        EXPECT_EQ("228", reading.object.at("CounterBlockLength"));
+        ASSERT_EQ(static_cast<size_t>(NumTcpCounters), reading.counters.size()) << reading.output;
+        for (int k = 0; k < NumTcpCounters; ++k)
+        {
+            const auto &counter = reading.counters[k];
+            SCOPED_TRACE(k);
+            EXPECT_EQ(Narrow(GetTcpCounterName(static_cast<TcpCounter>(k))), counter.at("name"));
+            EXPECT_EQ(std::to_string(s_first + 2 + 2 * k), counter.at("TitleIndex"));
+            EXPECT_EQ(std::to_string(s_first + 3 + 2 * k), counter.at("HelpIndex"));
+            EXPECT_EQ("0x10000", counter.at("Type"));
+            EXPECT_EQ("8", counter.at("Size"));
+            EXPECT_EQ(std::to_string(4 + 8 * k), counter.at("Offset"));
+            EXPECT_EQ("40", counter.at("ByteLength"));
+            EXPECT_EQ(Published[k], reading.values[k].second);
+        }
+    }
+    EXPECT_EQ(0u, writer.Stop()) << writer.Output();
+
+    // The writer cleared its object on the way out.
+    for (const wchar_t *architecture : {L"x64", L"x86"})
+    {
+        const Reading reading = Read(architecture);
+        ASSERT_EQ(0u, reading.exitCode) << reading.output;
+        ASSERT_EQ(static_cast<size_t>(NumTcpCounters), reading.values.size());
+        for (const auto &value : reading.values)
+        {
+            EXPECT_EQ(0u, value.second) << value.first;
+        }
+    }
+}
+
+TEST_F(EndToEndTest, WhichQueriesReturnTheObject)
+{
+    const std::wstring first = std::to_wstring(s_first);
+    const struct
+    {
+        std::wstring query;
+        DWORD exitCode;
+    } queries[] = {
+        {L"Global", 0},
+        {L"GLOBAL", 0},
+        {L"global", 0},
+        {first, 0},
+        {L"1234 " + first, 0},
+        {first + L" 1236", 0},
+        {L"1234 1236", 1},
+        {first + L"0", 1},
+        {L"Costly", 1},
+        {L"Foreign", 1},
+    };
+    for (const auto &query : queries)
+    {
+        const Reading reading = Read(L"x64", query.query);
+        EXPECT_EQ(query.exitCode, reading.exitCode) << std::string(query.query.begin(), query.query.end()) << "\n"
+                                                    << reading.output;
+        if (query.exitCode == 0)
+        {
+            EXPECT_EQ(static_cast<size_t>(NumTcpCounters), reading.values.size());
+        }
+    }
+    EXPECT_EQ(1u, Read(L"x86", first + L"0").exitCode);
+    EXPECT_EQ(0u, Read(L"x86", L"1234 " + first).exitCode);
+}
+
+TEST_F(EndToEndTest, AWriterOfAnotherSchemaDoesNotStart)
+{
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + std::wstring(TcpCounterSetName) + L"\\Performance";
+    const std::wstring installed = CPerformanceCounterInstaller().GetSchemaChecksum(TcpCounterSetName);
+    const std::wstring other = L"00000000000000000000000000000000";
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"SchemaChecksum", REG_SZ, other.c_str(),
+                      static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
+    CWriter writer;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"SchemaChecksum", REG_SZ, installed.c_str(),
+                      static_cast<DWORD>((installed.size() + 1) * sizeof(wchar_t)));
+    EXPECT_FALSE(writer.Started());
+    EXPECT_EQ(43u, writer.Stop());
+    EXPECT_EQ("CPerformanceCounters::CreateCountersIfRequired() - Performance counter schema mismatch; these "
+              "counters aren't the ones that are installed.\r\n",
+              writer.Output());
+}
+
+TEST_F(EndToEndTest, WithoutAWriterReadersSeeZeros)
+{
+    const Reading reading = Read(L"x86");
+    ASSERT_EQ(0u, reading.exitCode) << reading.output;
+    ASSERT_EQ(static_cast<size_t>(NumTcpCounters), reading.values.size());
+    for (const auto &value : reading.values)
+    {
+        EXPECT_EQ(0u, value.second) << value.first;
+    }
+}
+
+#endif
