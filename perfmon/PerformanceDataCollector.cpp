@@ -97,12 +97,17 @@ void CheckInstanceDefinition(size_t object, DWORD slot, DWORD byteLength, DWORD 
     }
 }
 
-// The query text " <value name> ", on the process heap for the length of one request.
+// The query text " <value name> ", on the process heap for the length of one request;
+// none when every object is requested.
 class CQueryText
 {
 public:
-    explicit CQueryText(const wchar_t *valueName) : m_text(nullptr)
+    CQueryText(const wchar_t *valueName, bool everything) : m_text(nullptr)
     {
+        if (everything)
+        {
+            return;
+        }
         const wchar_t *name = valueName ? valueName : L"";
         const size_t length = std::wcslen(name) + 2;
         if (length >= 0x7FFFFFFF / sizeof(wchar_t))
@@ -130,9 +135,9 @@ public:
     CQueryText(const CQueryText &) = delete;
     CQueryText &operator=(const CQueryText &) = delete;
 
-    bool Contains(const std::wstring &key) const
+    bool Selects(const std::wstring &key) const
     {
-        return std::wcsstr(m_text, key.c_str()) != nullptr;
+        return !m_text || std::wcsstr(m_text, key.c_str()) != nullptr;
     }
 
 private:
@@ -368,11 +373,7 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
     try
     {
         const bool everything = valueName && ::lstrcmpiW(valueName, L"Global") == 0;
-        std::unique_ptr<CQueryText> query;
-        if (!everything)
-        {
-            query = std::make_unique<CQueryText>(valueName);
-        }
+        const CQueryText query(valueName, everything);
         TLockOwner<CPerformanceDataBlock> lock(*m_block);
         ValidateBlock();
         for (DWORD i = 0; i < m_numObjects; ++i)
@@ -383,7 +384,7 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
         for (DWORD i = 0; i < m_numObjects; ++i)
         {
             ObjectEntry &entry = m_objects[i];
-            if (!entry.selected && (everything || query->Contains(entry.matchKey)))
+            if (!entry.selected && query.Selects(entry.matchKey))
             {
                 entry.selected = true;
                 needed += GetObjectSize(entry);

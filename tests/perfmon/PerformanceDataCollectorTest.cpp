@@ -733,6 +733,8 @@ TESSALY_CHILD_MAIN(BlockCorrupter)
 
 namespace {
 
+bool OutputHoldsTogether(const BYTE *data, DWORD totalBytes, DWORD numObjectTypes);
+
 void RunMutations(const std::wstring &kind, const std::wstring &program)
 {
     const bool tcp = kind == L"tcp";
@@ -789,6 +791,7 @@ void RunMutations(const std::wstring &kind, const std::wstring &program)
             ++served;
             EXPECT_EQ(size, out.totalBytes) << what;
             EXPECT_EQ(out.totalBytes, out.advanced) << what;
+            EXPECT_TRUE(OutputHoldsTogether(out.Data(), out.totalBytes, out.numObjectTypes)) << what;
         }
 
         const bool changed = mutation.width == 4 || pristine[mutation.offset] != mutation.value;
@@ -843,4 +846,148 @@ TEST(PerformanceDataCollectorTest, TheOtherArchitectureCorruptingTheBlockNeverGe
 {
     RunMutations(L"tcp", TestSupport::OtherArchitectureProgram());
     RunMutations(L"instances", TestSupport::OtherArchitectureProgram());
+}
+
+namespace {
+
+// Walks the output as a consumer of the platform's format would; false when any object,
+// instance or counter block leaves the object or the bytes reported.
+bool OutputHoldsTogether(const BYTE *data, DWORD totalBytes, DWORD numObjectTypes)
+{
+    DWORD at = 0;
+    for (DWORD object = 0; object < numObjectTypes; ++object)
+    {
+        if (totalBytes - at < 64)
+        {
+            return false;
+        }
+        const BYTE *header = data + at;
+        const DWORD length = Get32(header, 0);
+        const DWORD definition = Get32(header, 4);
+        if (length > totalBytes - at || definition > length || Get32(header, 8) != 64)
+        {
+            return false;
+        }
+        DWORD position = definition;
+        const DWORD instances = Get32(header, 40);
+        for (DWORD i = 0; instances != 0xFFFFFFFF && i < instances; ++i)
+        {
+            if (length - position < 24)
+            {
+                return false;
+            }
+            const DWORD byteLength = Get32(header, position);
+            const DWORD nameOffset = Get32(header, position + 16);
+            const DWORD nameLength = Get32(header, position + 20);
+            if (byteLength < 24 || byteLength > length - position || nameOffset > byteLength ||
+                nameLength > byteLength - nameOffset)
+            {
+                return false;
+            }
+            position += byteLength;
+            if (length - position < 4 || Get32(header, position) > length - position)
+            {
+                return false;
+            }
+            position += Get32(header, position);
+        }
+        if (instances == 0xFFFFFFFF && (length - position < 4 || Get32(header, position) > length - position))
+        {
+            return false;
+        }
+        at += length;
+    }
+    return at == totalBytes;
+}
+
+} // namespace
+
+// Rewrites the lengths and counts the collector sizes by, back and forth between good and
+// bad values, without the lock, until told to stop.
+TESSALY_CHILD_MAIN(BlockScrambler)
+{
+    const std::wstring &name = args.at(0);
+    CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), s_instancesBlockSize, ReadWrite, true, nullptr);
+    BYTE *const block = static_cast<BYTE *>(memory.GetMemory());
+    CSmartHandle stop(::OpenEventW(SYNCHRONIZE, FALSE, (name + L"_stop").c_str()));
+    CSmartHandle running(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"_running").c_str()));
+    if (!stop.IsValid() || !running.IsValid())
+    {
+        return 60;
+    }
+    ::SetEvent(running);
+    const struct
+    {
+        DWORD offset;
+        DWORD good;
+        DWORD bad;
+    } fields[] = {
+        {s_childSlots, 32, 40},                // still inside the slot, but 8 bytes more than sized
+        {s_childSlots + 64, 32, 0xFFFF},
+        {s_parentSlots + 40, 32, 40},
+        {s_parentSlots + 80, 32, 0},           // one in-use slot fewer than the active count
+        {s_childRecord + 60, 2, 3},
+        {16 + 60, 2, 0},
+        {s_childSlots + 20, 6, 0xFFFFFFF0},
+        {s_childSlots + 4, s_parentIndex, 0},  // the parent no longer pulled in
+    };
+    CRandom random(99);
+    for (DWORD round = 0; ::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT && round < 50000000; ++round)
+    {
+        const auto &field = fields[random.Next() % (sizeof(fields) / sizeof(fields[0]))];
+        Put32(block, field.offset, field.bad);
+        for (volatile int spin = 0; spin < static_cast<int>(random.Next() % 2000); ++spin)
+        {
+        }
+        Put32(block, field.offset, field.good);
+    }
+    return 0;
+}
+
+TEST(PerformanceDataCollectorTest, ABlockRewrittenWhileItIsCopiedNeverOverrunsTheBuffer)
+{
+    for (const std::wstring &program : {std::wstring(), TestSupport::OtherArchitectureProgram()})
+    {
+        auto schema = InstancesSchema();
+        const std::wstring name = TestSupport::UniqueName(L"race");
+        CPerformanceDataCollector collector(CUnqualifiedName(name), *schema, s_instancesFirst, nullptr);
+        collector.Open(nullptr);
+        CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), s_instancesBlockSize, ReadWrite, true, nullptr);
+        WriteInstances(static_cast<BYTE *>(memory.GetMemory()));
+        CSmartHandle stop(::CreateEventW(nullptr, TRUE, FALSE, (name + L"_stop").c_str()));
+        CSmartHandle running(::CreateEventW(nullptr, TRUE, FALSE, (name + L"_running").c_str()));
+        TestSupport::CChildProcess child(L"BlockScrambler", {name}, program);
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(running, 60000)) << child.Output();
+
+        int served = 0;
+        int refused = 0;
+        int midCopy = 0;
+        const DWORD start = ::GetTickCount();
+        for (int i = 0; i < 20000 || ::GetTickCount() - start < 500; ++i)
+        {
+            const Outcome out = CollectInto(collector, L"Global", s_instancesSize);
+            ASSERT_TRUE(out.GuardIntact()) << i;
+            if (out.failed || !out.result)
+            {
+                ++refused;
+                midCopy += out.message.find(L"while it was copied") != std::wstring::npos;
+                ASSERT_EQ(0u, out.totalBytes) << i;
+                ASSERT_EQ(0u, out.numObjectTypes) << i;
+                ASSERT_EQ(0u, out.advanced) << i;
+            }
+            else
+            {
+                ++served;
+                ASSERT_LE(out.totalBytes, s_instancesSize) << i;
+                ASSERT_EQ(out.totalBytes, out.advanced) << i;
+                ASSERT_TRUE(OutputHoldsTogether(out.Data(), out.totalBytes, out.numObjectTypes)) << i;
+            }
+        }
+        ::SetEvent(stop);
+        EXPECT_EQ(0u, child.Wait()) << child.Output();
+        EXPECT_GT(served, 0);
+        EXPECT_GT(refused, 0);
+        std::printf("%ls: %d served, %d refused (%d of them while copying)\n",
+                    program.empty() ? L"same program" : program.c_str(), served, refused, midCopy);
+    }
 }
