@@ -71,7 +71,9 @@ void FaultIfAsked(const wchar_t *valueName, const wchar_t *request)
 {
     if (valueName && ::lstrcmpW(valueName, request) == 0)
     {
-        *static_cast<volatile int *>(nullptr) = 0;
+        // Through a volatile pointer, so that the compiler emits a real store and not a trap.
+        volatile int *volatile target = nullptr;
+        *target = 0;
     }
 }
 #endif

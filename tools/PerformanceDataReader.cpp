@@ -57,7 +57,8 @@ std::vector<wchar_t> ReadList(HKEY key, const wchar_t *name)
 
 } // namespace
 
-CPerformanceDataReader::CPerformanceDataReader(const std::wstring &valueName) : m_data(65536), m_objectsOffset(0)
+CPerformanceDataReader::CPerformanceDataReader(const std::wstring &valueName)
+    : m_data(65536), m_returned(0), m_objectsOffset(0)
 {
     for (;;)
     {
@@ -74,34 +75,39 @@ CPerformanceDataReader::CPerformanceDataReader(const std::wstring &valueName) : 
         {
             throw std::runtime_error("query of \"" + Narrow(valueName) + "\" failed with " + std::to_string(result));
         }
-        m_data.resize(bytes);
+        // The whole buffer is kept: under Wine the objects may lie past the returned length.
+        m_returned = bytes;
         break;
     }
-    if (m_data.size() < sizeof(PERF_DATA_BLOCK) || std::memcmp(GetHeader().Signature, L"PERF", 8) != 0 ||
-        GetHeader().TotalByteLength > m_data.size() || GetHeader().HeaderLength > m_data.size())
+    if (m_returned < sizeof(PERF_DATA_BLOCK) || std::memcmp(GetHeader().Signature, L"PERF", 8) != 0 ||
+        GetHeader().TotalByteLength > m_returned || GetHeader().HeaderLength > GetHeader().TotalByteLength)
     {
         throw std::runtime_error("the performance library returned no valid data block");
     }
-    // The objects belong at HeaderLength. This platform's version under Wine puts them one
-    // data block header further on; the walk that fits is taken.
+    // The objects belong at HeaderLength. This platform's version under Wine writes them one
+    // data block header further on (past the length it reports, which is right otherwise);
+    // the walk that fits is taken.
     const DWORD header = GetHeader().HeaderLength;
-    if (ObjectsFitAt(header))
+    const unsigned long long shifted = static_cast<unsigned long long>(GetHeader().TotalByteLength) + sizeof(PERF_DATA_BLOCK);
+    if (ObjectsFitAt(header, GetHeader().TotalByteLength))
     {
         m_objectsOffset = header;
     }
-    else if (ObjectsFitAt(header + sizeof(PERF_DATA_BLOCK)))
+    else if (ObjectsFitAt(header + sizeof(PERF_DATA_BLOCK), shifted < m_data.size() ? shifted : m_data.size()))
     {
         m_objectsOffset = header + sizeof(PERF_DATA_BLOCK);
     }
     else
     {
-        throw std::runtime_error("the objects of the returned data do not fit in it");
+        throw std::runtime_error("the objects of the returned data do not fit in it: " + std::to_string(m_returned) +
+                                 " bytes returned, TotalByteLength " + std::to_string(GetHeader().TotalByteLength) +
+                                 ", HeaderLength " + std::to_string(header) + ", NumObjectTypes " +
+                                 std::to_string(GetHeader().NumObjectTypes));
     }
 }
 
-bool CPerformanceDataReader::ObjectsFitAt(DWORD offset) const
+bool CPerformanceDataReader::ObjectsFitAt(unsigned long long offset, unsigned long long end) const
 {
-    const unsigned long long end = GetHeader().TotalByteLength;
     unsigned long long at = offset;
     for (DWORD i = 0; i < GetHeader().NumObjectTypes; ++i)
     {

@@ -31,8 +31,9 @@ public:
     static std::map<DWORD, std::wstring> LoadCounterNames();
 
 private:
-    bool ObjectsFitAt(DWORD offset) const;
+    bool ObjectsFitAt(unsigned long long offset, unsigned long long end) const;
 
     std::vector<BYTE> m_data;
+    DWORD m_returned;
     DWORD m_objectsOffset;
 };
