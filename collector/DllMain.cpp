@@ -35,10 +35,18 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     switch (reason)
     {
-    case DLL_PROCESS_ATTACH:
+    case DLL_PROCESS_ATTACH: {
         ::DisableThreadLibraryCalls(instance);
+        // The performance library may load and unload the DLL on every query (it does under
+        // Wine). Each load of the statically linked C++ runtime takes a thread-local slot it
+        // never gives back, so after about a thousand queries the reader would die; once
+        // loaded, the DLL therefore stays until the process ends.
+        HMODULE self = nullptr;
+        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                             reinterpret_cast<LPCWSTR>(&DllMain), &self);
         ReplaceCollector(CreatePerformanceDataCollector());
         break;
+    }
     case DLL_PROCESS_DETACH:
         ReplaceCollector(nullptr);
         break;

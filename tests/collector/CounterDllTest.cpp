@@ -117,7 +117,27 @@ TESSALY_CHILD_MAIN(CounterDllSession)
     for (size_t i = 2; i < args.size(); ++i)
     {
         const std::wstring &step = args[i];
-        if (step == L"open")
+        if (step.compare(0, 7, L"reload:") == 0)
+        {
+            // Loaded and unloaded again and again, as the performance library may do.
+            const int times = std::stoi(step.substr(7));
+            wchar_t global[] = L"Global";
+            int served = 0;
+            for (int n = 0; n < times; ++n)
+            {
+                const HMODULE again = ::LoadLibraryW(args.at(0).c_str());
+                void *data = buffer.data();
+                DWORD bytes = BufferSize;
+                DWORD objects = 0;
+                open(nullptr);
+                collect(global, &data, &bytes, &objects);
+                close();
+                ::FreeLibrary(again);
+                served += bytes == 1416 ? 1 : 0;
+            }
+            std::printf("reload %d served %d\n", times, served);
+        }
+        else if (step == L"open")
         {
             std::printf("open %lu\n", open(nullptr));
         }
@@ -265,4 +285,12 @@ TEST(CounterDllTest, FaultsNeverLeaveTheDll)
     // Neither fault touched the caller's values; the next collect is served in full.
     EXPECT_NE(std::string::npos, session.output.find("collect 0 bytes=4096 objects=555 advanced=0"));
     EXPECT_NE(std::string::npos, session.output.find("collect 0 bytes=1416 objects=1 advanced=1416"));
+}
+
+TEST(CounterDllTest, LoadedAndUnloadedOnEveryQuery)
+{
+    CFakeCounterInstallation installation(3000, Checksum());
+    const Session session = RunSession(installation.Name(), {L"reload:1500"}, false);
+    EXPECT_EQ(0u, session.exitCode);
+    EXPECT_EQ(Lines({"reload 1500 served 1500"}), session.output);
 }
