@@ -1,5 +1,6 @@
 # make test: installs what is missing, builds both architectures, runs every test under Wine.
-.PHONY: all deps build test clean
+# make run: the counters published and read back through the platform's performance library.
+.PHONY: all deps build test run clean
 
 all: build
 
@@ -11,6 +12,9 @@ build: deps
 
 test: build
 	@scripts/test
+
+run: build
+	@scripts/run
 
 clean:
 	rm -rf build dist

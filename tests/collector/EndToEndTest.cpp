@@ -253,6 +253,11 @@ TEST_F(EndToEndTest, BothArchitecturesReadTheWritersValuesThroughThePerformanceL
         SCOPED_TRACE(Narrow(architecture));
         const Reading reading = Read(architecture);
         ASSERT_EQ(0u, reading.exitCode) << reading.output;
+        if (::GetEnvironmentVariableW(L"TESSALY_SHOW_READINGS", nullptr, 0) != 0)
+        {
+            std::printf("--- %s reader, through the performance library:\n%s", Narrow(architecture).c_str(),
+                        reading.output.c_str());
+        }
         EXPECT_EQ(std::to_string(s_first), reading.object.at("TitleIndex"));
         EXPECT_EQ(std::to_string(s_first + 1), reading.object.at("HelpIndex"));
         EXPECT_EQ("1416", reading.object.at("TotalByteLength"));
