@@ -11,6 +11,7 @@
 #include "win32/Exception.h"
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,7 @@ class EndToEndTest : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
+        s_lock = new TestSupport::CProviderRegistrationLock;
         CPerformanceCounterInstaller installer;
         if (installer.IsInstalled(TcpCounterSetName))
         {
@@ -132,12 +134,17 @@ protected:
     static void TearDownTestSuite()
     {
         EXPECT_EQ(0u, CPerformanceCounterInstaller().Uninstall(TcpCounterSetName));
+        delete s_lock;
+        s_lock = nullptr;
     }
+
+    static TestSupport::CProviderRegistrationLock *s_lock;
 
     static DWORD s_installed;
     static DWORD s_first;
 };
 
+TestSupport::CProviderRegistrationLock *EndToEndTest::s_lock = nullptr;
 DWORD EndToEndTest::s_installed = 0;
 DWORD EndToEndTest::s_first = 0;
 

@@ -7,6 +7,7 @@
 #include "tests/perfmon/TestDlls.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/loadperf/CounterTextLoaderNames.h"
 
@@ -175,6 +176,7 @@ protected:
             [&] { CPerformanceCounterInstaller::ValidateDLL(path, expectX64, open, L"PerfData_Collect", close); });
     }
 
+    CProviderRegistrationLock m_lock;
     CPerformanceCounterInstaller m_installer;
     const std::wstring m_name;
     const std::wstring m_fileName;
