@@ -3,7 +3,7 @@
 #include "perfmon/PerformanceDataCollector.h"
 #include "win32/Exception.h"
 
-#include "tests/perfmon/TcpCounterSchema.h"
+#include "service/TcpCounterSchema.h"
 
 #include <windows.h>
 
@@ -64,7 +64,7 @@ int wmain()
     try
     {
         CPerformanceDataSchema schema(L"009");
-        TestSupport::BuildTcpCounterSchema(schema);
+        BuildTcpCounterSchema(schema);
         const std::wstring name = L"TessalyCollectBenchmark_" + std::to_wstring(::GetCurrentProcessId());
         CPerformanceDataCollector collector(CUnqualifiedName(name), schema, s_firstTitleIndex, nullptr);
         collector.Open(nullptr);

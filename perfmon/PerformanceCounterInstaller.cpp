@@ -416,9 +416,8 @@ void CPerformanceCounterInstaller::WriteRegistryValues(const std::wstring &name,
     performance.SetValue(L"Close", closeFunction.c_str());
     if (!exportName.empty())
     {
-        CRegistryKey linkage = OpenServicesKey()
-                                   .CreateOrOpenKey(name.c_str(), nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE)
-                                   .CreateOrOpenKey(L"Linkage", nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
+        CRegistryKey linkage =
+            OpenApplicationKey(name).CreateOrOpenKey(L"Linkage", nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
         linkage.SetMultiStringValue(L"Export", std::vector<std::wstring>(1, exportName));
     }
     if (openTimeout != DefaultTimeout)
@@ -440,11 +439,14 @@ CRegistryKey CPerformanceCounterInstaller::OpenServicesKey()
     return CRegistryKey(HKEY_LOCAL_MACHINE, ServicesKey, KEY_CREATE_SUB_KEY);
 }
 
+CRegistryKey CPerformanceCounterInstaller::OpenApplicationKey(const std::wstring &name)
+{
+    return OpenServicesKey().CreateOrOpenKey(name.c_str(), nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
+}
+
 CRegistryKey CPerformanceCounterInstaller::OpenPerformanceKey(const std::wstring &name)
 {
-    return OpenServicesKey()
-        .CreateOrOpenKey(name.c_str(), nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE)
-        .CreateOrOpenKey(L"Performance", nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
+    return OpenApplicationKey(name).CreateOrOpenKey(L"Performance", nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
 }
 
 CRegistryKey CPerformanceCounterInstaller::ReadPerformanceKey(const std::wstring &name)

@@ -64,6 +64,8 @@ private:
                                     const std::wstring &closeFunction, const std::wstring &exportName,
                                     DWORD openTimeout, DWORD collectTimeout, const std::wstring &schemaChecksum);
     static Win32::CRegistryKey OpenServicesKey();
+    // Both created when missing.
+    static Win32::CRegistryKey OpenApplicationKey(const std::wstring &name);
     static Win32::CRegistryKey OpenPerformanceKey(const std::wstring &name);
     static Win32::CRegistryKey ReadPerformanceKey(const std::wstring &name);
 };

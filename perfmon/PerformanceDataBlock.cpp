@@ -1,4 +1,5 @@
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/RecordFields.h"
 
 #include "perfmon/CounterStorageAllocator.h"
 #include "win32/Exception.h"
@@ -20,18 +21,6 @@ const DWORD s_initialisedOffset = 0;
 const DWORD s_objectsOffsetOffset = 4;
 const DWORD s_lastObjectOffsetOffset = 8;
 const DWORD s_counterDataOffsetOffset = 12;
-
-DWORD Get32(const BYTE *block, DWORD offset)
-{
-    DWORD value;
-    std::memcpy(&value, block + offset, sizeof(value));
-    return value;
-}
-
-void Put32(BYTE *block, DWORD offset, DWORD value)
-{
-    std::memcpy(block + offset, &value, sizeof(value));
-}
 
 DWORD BlockSize(const CPerformanceDataSchema &schema)
 {

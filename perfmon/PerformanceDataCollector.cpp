@@ -1,4 +1,5 @@
 #include "perfmon/PerformanceDataCollector.h"
+#include "perfmon/RecordFields.h"
 
 #include "win32/Exception.h"
 #include "win32/LockOwner.h"
@@ -23,18 +24,6 @@ const DWORD s_objectHeaderLength = 64;
 const DWORD s_counterDefinitionLength = 40;
 const DWORD s_instanceDefinitionLength = 24;
 const DWORD s_noInstances = 0xFFFFFFFF;
-
-DWORD Get32(const BYTE *at, DWORD offset)
-{
-    DWORD value;
-    std::memcpy(&value, at + offset, sizeof(value));
-    return value;
-}
-
-void Put32(BYTE *at, DWORD offset, DWORD value)
-{
-    std::memcpy(at + offset, &value, sizeof(value));
-}
 
 // For values that size a walk or a copy: read exactly once, so that the value checked is
 // the value used even while another process rewrites the block.

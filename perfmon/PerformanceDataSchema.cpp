@@ -1,4 +1,5 @@
 #include "perfmon/PerformanceDataSchema.h"
+#include "perfmon/RecordFields.h"
 
 #include "perfmon/MD5Digest.h"
 #include "win32/Exception.h"
@@ -19,13 +20,6 @@ const DWORD s_counterDefinitionLength = 40;
 const DWORD s_instanceDefinitionLength = 24;
 const DWORD s_counterSize = 8;
 const DWORD s_noInstances = 0xFFFFFFFF;
-
-// Record fields are little-endian 32-bit words at fixed offsets, in 32-bit and 64-bit
-// builds alike; memcpy keeps the stores legal at any alignment of the caller's buffer.
-inline void Put32(BYTE *record, DWORD offset, DWORD value)
-{
-    std::memcpy(record + offset, &value, sizeof(value));
-}
 
 const std::wstring &TextFor(const CPerformanceDataSchema::Names &names, const std::wstring &language,
                             const std::wstring &ownLanguage, bool help)

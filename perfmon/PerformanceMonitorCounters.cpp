@@ -1,4 +1,5 @@
 #include "perfmon/PerformanceMonitorCounters.h"
+#include "perfmon/RecordFields.h"
 
 #include "win32/Exception.h"
 
@@ -12,13 +13,6 @@ using Win32::CException;
 namespace {
 
 const DWORD s_noInstances = 0xFFFFFFFF;
-
-DWORD Get32(const BYTE *record, DWORD offset)
-{
-    DWORD value;
-    std::memcpy(&value, record + offset, sizeof(value));
-    return value;
-}
 
 } // namespace
 

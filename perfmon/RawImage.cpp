@@ -27,7 +27,8 @@ T Read(const BYTE *at)
 } // namespace
 
 CRawImage::CRawImage(const std::wstring &path, bool validate)
-    : m_base(nullptr), m_size(0), m_dosHeader(nullptr), m_ntHeaders(nullptr), m_structureValid(false)
+    : m_base(nullptr), m_size(0), m_dosHeader(nullptr), m_ntHeaders(nullptr), m_optionalHeader(nullptr),
+      m_optionalSize(0), m_sectionTable(nullptr), m_sectionCount(0), m_structureValid(false)
 {
     try
     {
@@ -54,6 +55,23 @@ CRawImage::CRawImage(const std::wstring &path, bool validate)
             {
                 m_ntHeaders = nt;
             }
+        }
+    }
+    if (m_ntHeaders)
+    {
+        const BYTE *fileHeader = m_ntHeaders + FileHeaderOffset;
+        const WORD sections = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
+        const WORD optionalSize = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
+        const unsigned __int64 optionalOffset = static_cast<unsigned __int64>(m_ntHeaders - m_base) + NTHeadersSize;
+        const BYTE *optional = At(optionalOffset, optionalSize);
+        const BYTE *table =
+            At(optionalOffset + optionalSize, static_cast<unsigned __int64>(sections) * sizeof(IMAGE_SECTION_HEADER));
+        if (optional && table)
+        {
+            m_optionalHeader = optional;
+            m_optionalSize = optionalSize;
+            m_sectionTable = table;
+            m_sectionCount = sections;
         }
     }
     m_structureValid = CheckStructure();
@@ -115,22 +133,13 @@ bool CRawImage::IsX64() const
 
 const BYTE *CRawImage::FromRVA(DWORD rva, unsigned __int64 size, unsigned __int64 *available) const
 {
-    if (!m_ntHeaders)
+    if (!m_sectionTable)
     {
         return nullptr;
     }
-    const BYTE *fileHeader = m_ntHeaders + FileHeaderOffset;
-    const WORD sections = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
-    const WORD optionalSize = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
-    const unsigned __int64 tableOffset = static_cast<unsigned __int64>(m_ntHeaders - m_base) + NTHeadersSize + optionalSize;
-    const BYTE *table = At(tableOffset, static_cast<unsigned __int64>(sections) * sizeof(IMAGE_SECTION_HEADER));
-    if (!table)
+    for (WORD i = 0; i < m_sectionCount; ++i)
     {
-        return nullptr;
-    }
-    for (WORD i = 0; i < sections; ++i)
-    {
-        const BYTE *section = table + i * sizeof(IMAGE_SECTION_HEADER);
+        const BYTE *section = m_sectionTable + i * sizeof(IMAGE_SECTION_HEADER);
         const DWORD address = Read<DWORD>(section + offsetof(IMAGE_SECTION_HEADER, VirtualAddress));
         const DWORD rawSize = Read<DWORD>(section + offsetof(IMAGE_SECTION_HEADER, SizeOfRawData));
         const DWORD rawOffset = Read<DWORD>(section + offsetof(IMAGE_SECTION_HEADER, PointerToRawData));
@@ -165,14 +174,8 @@ const BYTE *CRawImage::FromRVA(DWORD rva, unsigned __int64 size, unsigned __int6
 bool CRawImage::FindExportDirectory(const IMAGE_EXPORT_DIRECTORY *&directory, bool &present) const
 {
     present = false;
-    if (!m_ntHeaders)
-    {
-        return false;
-    }
-    const BYTE *fileHeader = m_ntHeaders + FileHeaderOffset;
-    const WORD optionalSize = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
-    const unsigned __int64 optionalOffset = static_cast<unsigned __int64>(m_ntHeaders - m_base) + NTHeadersSize;
-    const BYTE *optional = At(optionalOffset, optionalSize);
+    const BYTE *optional = m_optionalHeader;
+    const WORD optionalSize = m_optionalSize;
     if (!optional || optionalSize < sizeof(WORD))
     {
         return false;
@@ -243,16 +246,7 @@ bool CRawImage::ExportTables(const IMAGE_EXPORT_DIRECTORY *directory, const BYTE
 
 bool CRawImage::CheckStructure() const
 {
-    if (!m_ntHeaders)
-    {
-        return false;
-    }
-    const BYTE *fileHeader = m_ntHeaders + FileHeaderOffset;
-    const WORD sections = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
-    const WORD optionalSize = Read<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
-    const unsigned __int64 optionalOffset = static_cast<unsigned __int64>(m_ntHeaders - m_base) + NTHeadersSize;
-    if (!At(optionalOffset, optionalSize) ||
-        !At(optionalOffset + optionalSize, static_cast<unsigned __int64>(sections) * sizeof(IMAGE_SECTION_HEADER)))
+    if (!m_sectionTable)
     {
         return false;
     }

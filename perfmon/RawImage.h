@@ -50,6 +50,11 @@ private:
     const IMAGE_DOS_HEADER *m_dosHeader;
     // The signature and file header; null when e_lfanew points outside the file.
     const BYTE *m_ntHeaders;
+    // The optional header and the section table; null unless both lie inside the file.
+    const BYTE *m_optionalHeader;
+    WORD m_optionalSize;
+    const BYTE *m_sectionTable;
+    WORD m_sectionCount;
     bool m_structureValid;
 };
 

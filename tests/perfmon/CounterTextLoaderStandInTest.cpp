@@ -1,5 +1,6 @@
 #include "perfmon/PerformanceDataSchema.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
+#include "tests/perfmon/TwoObjectSchema.h"
 #include "tests/support/TestNames.h"
 #include "tests/support/loadperf/CounterTextLoaderNames.h"
 #include "win32/RegistryKey.h"
@@ -120,17 +121,6 @@ private:
 };
 
 // Two objects of 2 and 3 counters: symbol offsets 0 to 12.
-void TwoObjects(CPerformanceDataSchema &schema)
-{
-    CPerformanceDataSchema::Object &first = schema.AddObject(L"First Object", L"First help", 100);
-    first.AddCounter(L"A", L"a help", 100, 0, 0x10000);
-    first.AddCounter(L"B", L"b help", 100, 0, 0x10000);
-    CPerformanceDataSchema::Object &second = schema.AddObject(L"Second", L"Second help", 100);
-    second.AddCounter(L"C", L"c help", 100, 0, 0x10000);
-    second.AddCounter(L"D", L"d help", 100, 0, 0x10000);
-    second.AddCounter(L"E", L"e help", 100, 0, 0x10000);
-}
-
 struct SFiles
 {
     CPerformanceDataSchema schema{L"009"};
@@ -138,7 +128,7 @@ struct SFiles
 
     SFiles()
     {
-        TwoObjects(schema);
+        TestSupport::AddTwoObjects(schema);
     }
 
     std::wstring Write(const CApplication &application)

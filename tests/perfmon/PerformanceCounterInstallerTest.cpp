@@ -2,11 +2,11 @@
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "win32/Exception.h"
 #include "win32/SystemDirectories.h"
-#include "win32/WOW64FileSystemRedirector.h"
 
 #include "tests/perfmon/TestDlls.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/NativeFileSystem.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/loadperf/CounterTextLoaderNames.h"
@@ -19,7 +19,6 @@ using namespace CorvaneTools::PerfMon;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CRegistryKey;
 using CorvaneTools::Win32::CWin32Exception;
-using CorvaneTools::Win32::CWOW64FileSystemRedirector;
 using namespace TestSupport;
 
 namespace {
@@ -37,20 +36,6 @@ std::wstring System32(const std::wstring &file)
 {
     return CorvaneTools::Win32::GetSystemWow64Directory() + L"\\" + file;
 }
-
-class CNativeFileSystem
-{
-public:
-    CNativeFileSystem()
-    {
-#if !defined(_WIN64)
-        m_redirector.Disable();
-#endif
-    }
-
-private:
-    CWOW64FileSystemRedirector m_redirector;
-};
 
 bool KeyExists(const std::wstring &path)
 {

@@ -1,4 +1,5 @@
 #include "perfmon/CounterStorageAllocator.h"
+#include "perfmon/RecordFields.h"
 #include "perfmon/PerformanceDataBlock.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "win32/SecurityDescriptor.h"
@@ -18,13 +19,6 @@ using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
 
 namespace {
-
-DWORD Get32(const BYTE *at, size_t offset)
-{
-    DWORD value;
-    std::memcpy(&value, at + offset, sizeof(value));
-    return value;
-}
 
 void AddCounters(CPerformanceDataSchema::Object &object, int count)
 {

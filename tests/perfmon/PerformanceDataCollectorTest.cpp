@@ -1,10 +1,11 @@
 #include "perfmon/PerformanceDataCollector.h"
+#include "perfmon/RecordFields.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "win32/Exception.h"
 #include "win32/SharedMemory.h"
 #include "win32/SmartHandle.h"
 
-#include "tests/perfmon/TcpCounterSchema.h"
+#include "service/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"
@@ -25,22 +26,10 @@ const DWORD s_tcpFirst = 1234;
 const DWORD s_tcpSize = 1416;
 const size_t s_guard = 64;
 
-DWORD Get32(const BYTE *at, size_t offset)
-{
-    DWORD value;
-    std::memcpy(&value, at + offset, sizeof(value));
-    return value;
-}
-
-void Put32(BYTE *at, size_t offset, DWORD value)
-{
-    std::memcpy(at + offset, &value, sizeof(value));
-}
-
 std::unique_ptr<CPerformanceDataSchema> TcpSchema()
 {
     auto schema = std::make_unique<CPerformanceDataSchema>(L"009");
-    TestSupport::BuildTcpCounterSchema(*schema);
+    BuildTcpCounterSchema(*schema);
     return schema;
 }
 

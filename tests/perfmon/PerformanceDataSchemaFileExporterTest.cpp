@@ -2,7 +2,9 @@
 
 #include "win32/Exception.h"
 
-#include "tests/perfmon/TcpCounterSchema.h"
+#include "service/TcpCounterSchema.h"
+
+#include "tests/perfmon/TwoObjectSchema.h"
 
 #include <gtest/gtest.h>
 
@@ -22,17 +24,6 @@ std::string ReadFile(const std::wstring &path)
     return content.str();
 }
 
-void TwoObjects(CPerformanceDataSchema &schema)
-{
-    CPerformanceDataSchema::Object &first = schema.AddObject(L"First Object", L"First help", 100);
-    first.AddCounter(L"A", L"a help", 100, 0, 0x10000);
-    first.AddCounter(L"B", L"b help", 100, 0, 0x10000);
-    CPerformanceDataSchema::Object &second = schema.AddObject(L"Second", L"Second help", 100);
-    second.AddCounter(L"C", L"c help", 100, 0, 0x10000);
-    second.AddCounter(L"D", L"d help", 100, 0, 0x10000);
-    second.AddCounter(L"E", L"e help", 100, 0, 0x10000);
-}
-
 } // namespace
 
 TEST(PerformanceDataSchemaFileExporterTest, BaseNames)
@@ -45,7 +36,7 @@ TEST(PerformanceDataSchemaFileExporterTest, BaseNames)
 TEST(PerformanceDataSchemaFileExporterTest, SymbolFileOffsetsRunAcrossObjects)
 {
     CPerformanceDataSchema schema(L"009");
-    TwoObjects(schema);
+    TestSupport::AddTwoObjects(schema);
     CPerformanceDataSchemaFileExporter exporter;
     const std::wstring path = exporter.WriteSymbolFile(L"Corvane Tessaly", schema);
     EXPECT_EQ(exporter.GetDirectory() + L"Corvane_Tessaly.h", path);
@@ -64,7 +55,7 @@ TEST(PerformanceDataSchemaFileExporterTest, SymbolFileOffsetsRunAcrossObjects)
 TEST(PerformanceDataSchemaFileExporterTest, IniFileExactly)
 {
     CPerformanceDataSchema schema(L"009");
-    TwoObjects(schema);
+    TestSupport::AddTwoObjects(schema);
     CPerformanceDataSchemaFileExporter exporter;
     const std::wstring path = exporter.WriteIniFile(L"Corvane Tessaly", schema);
     EXPECT_EQ(exporter.GetDirectory() + L"Corvane_Tessaly.ini", path);
@@ -104,7 +95,7 @@ TEST(PerformanceDataSchemaFileExporterTest, DirectoryGoesWithTheExporterAndBadSc
     std::wstring directory;
     {
         CPerformanceDataSchema schema(L"009");
-        TwoObjects(schema);
+        TestSupport::AddTwoObjects(schema);
         CPerformanceDataSchemaFileExporter exporter;
         directory = exporter.GetDirectory();
         EXPECT_NE(std::wstring::npos, directory.find(L"CORVANE-PerfDataExporter"));
@@ -124,7 +115,7 @@ TEST(PerformanceDataSchemaFileExporterTest, DirectoryGoesWithTheExporterAndBadSc
 TEST(PerformanceDataSchemaFileExporterTest, TheTcpCounterSetFiles)
 {
     CPerformanceDataSchema schema(L"009");
-    TestSupport::BuildTcpCounterSchema(schema);
+    BuildTcpCounterSchema(schema);
     CPerformanceDataSchemaFileExporter exporter;
     EXPECT_EQ(
               "[info]\r\n"

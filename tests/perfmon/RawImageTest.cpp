@@ -6,6 +6,7 @@
 
 #include "tests/perfmon/TestDlls.h"
 #include "tests/support/CatchException.h"
+#include "tests/support/NativeFileSystem.h"
 #include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
@@ -176,10 +177,7 @@ TEST(RawImageTest, TruncatedAndCraftedCopiesAreRefused)
     CScratchDirectory scratch(L"RawImageCut");
     std::string original;
     {
-        CWOW64FileSystemRedirector redirector;
-#if !defined(_WIN64)
-        redirector.Disable();
-#endif
+        CNativeFileSystem native;
         original = ReadBytes(CorvaneTools::Win32::GetSystemDirectory() + L"\\version.dll");
     }
     ASSERT_GT(original.size(), 4096u);

@@ -2,7 +2,7 @@
 #include "win32/Exception.h"
 #include "win32/KernelObjectName.h"
 
-#include "tests/perfmon/TcpCounterSchema.h"
+#include "service/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/FakeCounterInstallation.h"
 #include "tests/support/TestNames.h"
@@ -23,7 +23,7 @@ using TestSupport::CFakeCounterInstallation;
 std::wstring TableChecksum()
 {
     CPerformanceDataSchema schema(L"009");
-    TestSupport::BuildTcpCounterSchema(schema);
+    BuildTcpCounterSchema(schema);
     return schema.GetChecksum();
 }
 
@@ -64,12 +64,12 @@ private:
 
 } // namespace
 
-TEST(PerformanceCountersTest, TheSchemaIsTheTabledOne)
+TEST(PerformanceCountersTest, TheSchemaIsTheSharedDefinition)
 {
     CPerformanceCounters counters(false, nullptr);
     EXPECT_FALSE(counters.IsPublishing());
     CPerformanceDataSchema table(L"009");
-    TestSupport::BuildTcpCounterSchema(table);
+    BuildTcpCounterSchema(table);
     EXPECT_EQ(table.GetChecksumText(), counters.GetSchema().GetChecksumText());
     EXPECT_EQ(table.GetChecksum(), counters.GetSchema().GetChecksum());
     EXPECT_EQ(1u, counters.GetSchema().GetNumObjects());
