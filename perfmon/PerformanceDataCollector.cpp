@@ -413,22 +413,30 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
     }
 }
 
+template <typename Visit>
+DWORD CPerformanceDataCollector::VisitInUseSlots(const ObjectEntry &entry, DWORD active, Visit visit) const
+{
+    DWORD met = 0;
+    const BYTE *slot = entry.record + entry.definitionLength;
+    for (DWORD i = 0; i < entry.numInstances && met < active; ++i, slot += entry.slotLength)
+    {
+        const DWORD length = InUseSlotLength(entry, slot);
+        if (length != 0)
+        {
+            ++met;
+            visit(i, slot, length);
+        }
+    }
+    return met;
+}
+
 unsigned __int64 CPerformanceDataCollector::GetObjectSize(ObjectEntry &entry)
 {
     unsigned __int64 size = entry.definitionLength;
     if (entry.hasInstances)
     {
         const DWORD active = ActiveInstances(entry);
-        DWORD met = 0;
-        const BYTE *slot = entry.record + entry.definitionLength;
-        for (DWORD i = 0; i < entry.numInstances && met < active; ++i, slot += entry.slotLength)
-        {
-            const DWORD length = InUseSlotLength(entry, slot);
-            if (length == 0)
-            {
-                continue;
-            }
-            ++met;
+        const DWORD met = VisitInUseSlots(entry, active, [&](DWORD, const BYTE *slot, DWORD length) {
             size += static_cast<unsigned __int64>(length) + entry.dataSize + 4;
             const DWORD parentIndex = Snapshot32(slot + 4);
             if (parentIndex != 0)
@@ -440,7 +448,7 @@ unsigned __int64 CPerformanceDataCollector::GetObjectSize(ObjectEntry &entry)
                     size += GetObjectSize(parent);
                 }
             }
-        }
+        });
         if (met < active)
         {
             Corrupt(Object(&entry - m_objects.get()) + L" active instance count is " + Unsigned(active) +
@@ -474,16 +482,7 @@ DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&da
     if (entry.hasInstances)
     {
         active = ActiveInstances(entry);
-        DWORD met = 0;
-        const BYTE *slot = entry.record + entry.definitionLength;
-        for (DWORD i = 0; i < entry.numInstances && met < active; ++i, slot += entry.slotLength)
-        {
-            const DWORD length = InUseSlotLength(entry, slot);
-            if (length == 0)
-            {
-                continue;
-            }
-            ++met;
+        const DWORD met = VisitInUseSlots(entry, active, [&](DWORD i, const BYTE *slot, DWORD length) {
             reserve(static_cast<unsigned __int64>(length) + 4 + entry.dataSize);
             std::memcpy(out, slot, length);
             // The copy is what the reader walks, so it is the copy that must hold together.
@@ -500,7 +499,7 @@ DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&da
             Put32(out, 0, entry.dataSize + 4);
             std::memcpy(out + 4, entry.data + static_cast<size_t>(i) * entry.dataSize, entry.dataSize);
             out += 4 + entry.dataSize;
-        }
+        });
         if (met < active)
         {
             Corrupt(Object(&entry - m_objects.get()) + L" changed while it was copied");

@@ -62,6 +62,10 @@ private:
     void ValidateRecord(const BYTE *record, const ObjectEntry &entry) const;
     DWORD ActiveInstances(const ObjectEntry &entry) const;
     DWORD InUseSlotLength(const ObjectEntry &entry, const BYTE *slot) const;
+    // Calls visit(slot index, slot, its length) for each slot in use, until as many as the
+    // active count have been met; returns how many were.
+    template <typename Visit>
+    DWORD VisitInUseSlots(const ObjectEntry &entry, DWORD active, Visit visit) const;
     unsigned __int64 GetObjectSize(ObjectEntry &entry);
     DWORD WriteObject(const ObjectEntry &entry, BYTE *&data, unsigned __int64 limit) const;
 
