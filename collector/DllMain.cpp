@@ -76,23 +76,34 @@ DWORD WINAPI PerfData_Open(LPWSTR deviceNames)
 
 DWORD WINAPI PerfData_Collect(LPWSTR valueName, LPVOID *data, LPDWORD totalBytes, LPDWORD numObjectTypes)
 {
+    // The performance library never passes null; a caller that does is told so, and
+    // nothing is written.
+    if (!data || !totalBytes || !numObjectTypes)
+    {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Whatever fails, the answer is "nothing collected": the library takes the byte count of
+    // a successful call as what was written, and the providers after this one need the rest.
+    LPVOID const start = *data;
     try
     {
         CSEHTranslator translator(&CSEHException::Translate);
 #if defined(TESSALY_TEST_BUILD)
         FaultInExportIfAsked(valueName);
 #endif
-        if (!s_collector)
+        if (s_collector)
         {
-            return ERROR_SUCCESS;
+            return s_collector->Collect(valueName, *data, *totalBytes, *numObjectTypes) ? ERROR_SUCCESS
+                                                                                         : ERROR_MORE_DATA;
         }
-        return s_collector->Collect(valueName, *data, *totalBytes, *numObjectTypes) ? ERROR_SUCCESS
-                                                                                     : ERROR_MORE_DATA;
     }
     catch (...)
     {
-        return ERROR_SUCCESS;
     }
+    *data = start;
+    *totalBytes = 0;
+    *numObjectTypes = 0;
+    return ERROR_SUCCESS;
 }
 
 DWORD WINAPI PerfData_Close()

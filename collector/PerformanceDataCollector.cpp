@@ -4,6 +4,7 @@
 #include "service/TcpCounterSchema.h"
 #include "win32/Exception.h"
 #include "win32/KernelObjectName.h"
+#include "win32/Optex.h"
 #include "win32/SEHException.h"
 #include "win32/SEHTranslator.h"
 
@@ -76,12 +77,30 @@ void FaultIfAsked(const wchar_t *valueName, const wchar_t *request)
         *target = 0;
     }
 }
+
+// Test builds also hold the block's lock inside a collect on request: for ever, to be
+// killed there, or for longer than any other reader waits for it.
+void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationName,
+                     SECURITY_ATTRIBUTES *securityAttributes)
+{
+    using CorvaneTools::PerfMon::CPerformanceDataBlock;
+    const bool forever = valueName && ::lstrcmpW(valueName, L"StopInCollect") == 0;
+    if (!forever && !(valueName && ::lstrcmpW(valueName, L"HoldInCollect") == 0))
+    {
+        return;
+    }
+    const CorvaneTools::Win32::CGlobalName name(applicationName + CPerformanceDataBlock::LockSuffix);
+    CorvaneTools::Win32::COptex lock(name, securityAttributes, 0);
+    lock.Enter();
+    ::Sleep(forever ? INFINITE : 3 * CPerformanceDataBlock::LockTimeoutMs);
+    lock.Leave();
+}
 #endif
 
 } // namespace
 
 CPerformanceDataCollector::CPerformanceDataCollector(const std::wstring &applicationName)
-    : m_schema(L"009"), m_securityAttributes()
+    : m_applicationName(applicationName), m_schema(L"009"), m_securityAttributes(), m_opens(0)
 {
     BuildTcpCounterSchema(m_schema);
     m_securityAttributes.nLength = sizeof(m_securityAttributes);
@@ -97,24 +116,51 @@ CPerformanceDataCollector::~CPerformanceDataCollector() = default;
 
 void CPerformanceDataCollector::Open(const wchar_t *deviceNames)
 {
-    Guarded(L"CPerformanceDataCollector::Open()", [&] { m_collector->Open(deviceNames); });
+    CorvaneTools::Win32::ICriticalSection::Owner turn(m_calls);
+    if (m_opens > 0)
+    {
+        ++m_opens;
+        return;
+    }
+    if (Guarded(L"CPerformanceDataCollector::Open()", [&] { m_collector->Open(deviceNames); }))
+    {
+        m_opens = 1;
+    }
 }
 
 void CPerformanceDataCollector::Close()
 {
+    CorvaneTools::Win32::ICriticalSection::Owner turn(m_calls);
+    if (m_opens > 1)
+    {
+        --m_opens;
+        return;
+    }
+    // With nothing open, the inner collector says so.
     Guarded(L"CPerformanceDataCollector::Close()", [&] { m_collector->Close(); });
+    m_opens = 0;
 }
 
 bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, DWORD &totalBytes,
                                         DWORD &numObjectTypes)
 {
+    CorvaneTools::Win32::ICriticalSection::Owner turn(m_calls);
+    void *const start = data;
     bool fitted = true;
-    Guarded(L"CPerformanceDataCollector::Collect()", [&] {
+    const bool collected = Guarded(L"CPerformanceDataCollector::Collect()", [&] {
 #if defined(TESSALY_TEST_BUILD)
         FaultIfAsked(valueName, L"FaultInCollect");
+        HoldLockIfAsked(valueName, m_applicationName, &m_securityAttributes);
 #endif
         fitted = m_collector->Collect(valueName, data, totalBytes, numObjectTypes);
     });
+    if (!collected)
+    {
+        data = start;
+        totalBytes = 0;
+        numObjectTypes = 0;
+        return true;
+    }
     return fitted;
 }
 

@@ -45,12 +45,15 @@ HANDLE OpenAnyToken()
 
 } // namespace
 
+const wchar_t *const CPerformanceDataBlock::SectionSuffix = L"_PerfData";
+const wchar_t *const CPerformanceDataBlock::LockSuffix = L"_PerfData_Lock";
+
 CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
                                              DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes)
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
       m_lock(LockName(name, securityAttributes), securityAttributes, SpinCount),
-      m_memory(CUnqualifiedName(name.GetName() + L"_PerfData"), m_blockSize, ReadWrite, true, securityAttributes),
+      m_memory(CUnqualifiedName(name.GetName() + SectionSuffix), m_blockSize, ReadWrite, true, securityAttributes),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
     InitialiseLayout(firstTitleIndex);
@@ -67,12 +70,16 @@ CUnqualifiedName CPerformanceDataBlock::LockName(const IKernelObjectName &name, 
                          L"Access Denied: You must have the SeCreateGlobalPrivilege privilege set on your account to "
                          L"be able to create a Performance Counter data block.");
     }
-    return CUnqualifiedName(name.GetName() + L"_PerfData_Lock");
+    return CUnqualifiedName(name.GetName() + LockSuffix);
 }
 
 void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
 {
-    TLockOwner<COptex> guard(m_lock);
+    TTimedLockOwner<COptex> guard(m_lock, LockTimeoutMs);
+    if (!guard.IsHeld())
+    {
+        throw CException(L"CPerformanceDataBlock::CPerformanceDataBlock()", LockTimeoutMessage());
+    }
     if (m_block[s_initialisedOffset] != 0)
     {
         return;
@@ -128,6 +135,17 @@ void CPerformanceDataBlock::Enter()
 void CPerformanceDataBlock::Leave()
 {
     m_lock.Leave();
+}
+
+bool CPerformanceDataBlock::TryEnterFor(DWORD timeoutMs)
+{
+    return m_lock.TryEnterFor(timeoutMs);
+}
+
+std::wstring CPerformanceDataBlock::LockTimeoutMessage()
+{
+    return L"Timed out after " + ToString(static_cast<unsigned long>(LockTimeoutMs)) +
+           L" ms waiting for the lock of the performance data block";
 }
 
 bool CPerformanceDataBlock::IsLockedByThisThread() const

@@ -23,7 +23,13 @@ class CPerformanceDataBlock : public Win32::ICriticalSection
 {
 public:
     static const DWORD HeaderSize = 16;
+    // Suffixes of the section's and the lock's names after the block's name.
+    static const wchar_t *const SectionSuffix;
+    static const wchar_t *const LockSuffix;
     static const DWORD SpinCount = 4000;
+    // The longest anyone waits for the block's lock: far below the collect timeout the
+    // counters are installed with, and far above the microseconds a holder keeps it.
+    static const DWORD LockTimeoutMs = 1000;
 
     CPerformanceDataBlock(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
                           DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes);
@@ -43,6 +49,10 @@ public:
     void Enter() override;
     void Leave() override;
     bool IsLockedByThisThread() const override;
+    // Enter within a time limit; false when the lock was not had in time.
+    bool TryEnterFor(DWORD timeoutMs);
+    // What a wait for the lock that ran out of time says.
+    static std::wstring LockTimeoutMessage();
 
     // Whether this process may create the block's section in the global namespace.
     static bool ValidateTokenPrivileges(const Win32::IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes);

@@ -363,7 +363,13 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
     {
         const bool everything = valueName && ::lstrcmpiW(valueName, L"Global") == 0;
         const CQueryText query(valueName, everything);
-        TLockOwner<CPerformanceDataBlock> lock(*m_block);
+        // A holder that never lets go (one killed mid-copy that no waiter could recover
+        // from) must not hang the reader's thread.
+        TTimedLockOwner<CPerformanceDataBlock> lock(*m_block, CPerformanceDataBlock::LockTimeoutMs);
+        if (!lock.IsHeld())
+        {
+            throw CException(s_collectWhere, CPerformanceDataBlock::LockTimeoutMessage());
+        }
         ValidateBlock();
         for (DWORD i = 0; i < m_numObjects; ++i)
         {

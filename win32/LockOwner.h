@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 namespace CorvaneTools {
 namespace Win32 {
 
@@ -30,6 +32,43 @@ public:
 
 private:
     Lock &m_lock;
+};
+
+// As TLockOwner, for locks that can be waited for within a time limit (TryEnterFor): the
+// guard holds the lock only if it was had in time, which IsHeld tells.
+template <class Lock>
+class TTimedLockOwner
+{
+public:
+    TTimedLockOwner(Lock &lock, DWORD timeoutMs) : m_lock(lock), m_held(lock.TryEnterFor(timeoutMs))
+    {
+    }
+
+    ~TTimedLockOwner()
+    {
+        try
+        {
+            if (m_held)
+            {
+                m_lock.Leave();
+            }
+        }
+        catch (...)
+        {
+        }
+    }
+
+    TTimedLockOwner(const TTimedLockOwner &) = delete;
+    TTimedLockOwner &operator=(const TTimedLockOwner &) = delete;
+
+    bool IsHeld() const
+    {
+        return m_held;
+    }
+
+private:
+    Lock &m_lock;
+    const bool m_held;
 };
 
 // As TLockOwner, for code that gives the lock up before the scope ends: the destructor

@@ -10,8 +10,8 @@ namespace Win32 {
 
 // A re-entrant lock shared by every process that names it. Its state is 16 bytes of named
 // shared memory, so taking a free lock is one interlocked operation; the named event is
-// used only when a thread has to wait. Abandonment is not detected: a process that dies
-// holding the lock leaves it held.
+// used only when a thread has to wait. A waiter can give up after a time limit, and a lock
+// whose owner thread has ended is taken over by one of its waiters (see Optex.cpp).
 class COptex : public IReentrantLockableObjectTracksLockingThread
 {
 public:
@@ -26,6 +26,17 @@ public:
         volatile LONG recursionCount;
     };
 
+    // Who the owner is, beyond its thread id, in a second named mapping: enough to tell an
+    // owner that has ended from a live thread that was given the same id.
+    struct OwnerRecord
+    {
+        // Equal to the state's owner while the record describes that owner; 0 while written.
+        volatile DWORD threadId;
+        volatile DWORD processId;
+        volatile DWORD processCreationLow;
+        volatile DWORD processCreationHigh;
+    };
+
     COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount);
     ~COptex();
 
@@ -33,17 +44,38 @@ public:
     COptex &operator=(const COptex &) = delete;
 
     bool TryEnter() override;
+    // Waits without limit (but takes over from an owner that has ended).
     void Enter() override;
     void Leave() override;
     bool IsLockedByThisThread() const override;
 
-    // Suffix of the mapping's name after the lock's own name.
+    // Enter that gives up after timeoutMs (INFINITE: never); true when the lock is held.
+    bool TryEnterFor(DWORD timeoutMs);
+
+    // How often threads using this object found the owner ended and tried to take over, and
+    // how often they succeeded.
+    LONG GetTakeOverAttempts() const;
+    LONG GetTakeOvers() const;
+
+    // Suffixes of the mappings' names after the lock's own name.
     static const wchar_t *const MappingSuffix;
+    static const wchar_t *const OwnerMappingSuffix;
+    // How long a waiter waits for the event before it looks at the owner again.
+    static const DWORD OwnerCheckIntervalMs = 10;
 
 private:
+    void BecomeOwner(DWORD thread);
+    bool IsOwnedByThisThread(DWORD thread) const;
+    bool TakeOverFromEndedOwner(DWORD thread);
+    bool WithdrawFromWaiting(DWORD thread);
+
     CAutoResetEvent m_event;
     CSmartHandle m_mapping;
     SharedState *m_state;
+    CSmartHandle m_ownerMapping;
+    OwnerRecord *m_owner;
+    volatile LONG m_takeOverAttempts;
+    volatile LONG m_takeOvers;
 };
 
 } // namespace Win32

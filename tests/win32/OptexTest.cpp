@@ -1,6 +1,8 @@
 #include "win32/Optex.h"
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/OptexStateView.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
@@ -13,82 +15,10 @@ using namespace CorvaneTools::Win32;
 
 namespace {
 
-// Reads the lock's shared state the way another process sees it: through the mapping's name.
-class CStateView
-{
-public:
-    explicit CStateView(const std::wstring &lockName)
-        : m_mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE, (lockName + L"_Optext_MMF").c_str())),
-          m_view(m_mapping ? ::MapViewOfFile(m_mapping, FILE_MAP_READ, 0, 0, 16) : nullptr)
-    {
-    }
-    ~CStateView()
-    {
-        if (m_view)
-        {
-            ::UnmapViewOfFile(m_view);
-        }
-        if (m_mapping)
-        {
-            ::CloseHandle(m_mapping);
-        }
-    }
-    bool IsOpen() const
-    {
-        return m_view != nullptr;
-    }
-    LONG Field(int index) const
-    {
-        return static_cast<const volatile LONG *>(m_view)[index];
-    }
-    LONG SpinCount() const
-    {
-        return Field(0);
-    }
-    LONG LockCount() const
-    {
-        return Field(1);
-    }
-    DWORD Owner() const
-    {
-        return static_cast<DWORD>(Field(2));
-    }
-    LONG Recursion() const
-    {
-        return Field(3);
-    }
+using CStateView = TestSupport::COptexStateView;
 
-private:
-    HANDLE m_mapping;
-    void *m_view;
-};
-
-// Whether the lock's event is signalled; consumes the signal if it is.
-bool EventIsSet(const std::wstring &lockName)
-{
-    HANDLE event = ::OpenEventW(SYNCHRONIZE, FALSE, lockName.c_str());
-    if (!event)
-    {
-        return false;
-    }
-    const bool set = ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-    ::CloseHandle(event);
-    return set;
-}
-
-bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs = 10000)
-{
-    const DWORD start = ::GetTickCount();
-    while (!condition())
-    {
-        if (::GetTickCount() - start > timeoutMs)
-        {
-            return false;
-        }
-        ::Sleep(1);
-    }
-    return true;
-}
+using TestSupport::OptexEventIsSet;
+using TestSupport::WaitUntil;
 
 } // namespace
 
@@ -118,7 +48,7 @@ TEST(OptexTest, ReentryCountsAndNamedObjects)
     EXPECT_EQ(0, state.LockCount());
     EXPECT_EQ(0u, state.Owner());
     EXPECT_FALSE(optex.IsLockedByThisThread());
-    EXPECT_FALSE(EventIsSet(name)) << "nobody waited, so the event stays clear";
+    EXPECT_FALSE(OptexEventIsSet(name)) << "nobody waited, so the event stays clear";
 }
 
 TEST(OptexTest, SecondConstructionSharesStateAndTakesTheLaterSpinCount)
