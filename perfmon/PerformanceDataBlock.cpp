@@ -75,6 +75,12 @@ CUnqualifiedName CPerformanceDataBlock::LockName(const IKernelObjectName &name, 
 
 void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
 {
+    // The flag is written last, so a block that has it is laid out: opening it then needs no
+    // turn at the lock, for which a reader's collect may be keeping others waiting.
+    if (static_cast<volatile BYTE *>(m_block)[s_initialisedOffset] != 0)
+    {
+        return;
+    }
     TTimedLockOwner<COptex> guard(m_lock, LockTimeoutMs);
     if (!guard.IsHeld())
     {

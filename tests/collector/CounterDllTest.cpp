@@ -3,6 +3,7 @@
 #include "win32/KernelObjectName.h"
 #include "win32/LibraryLoader.h"
 
+#include "tests/collector/CounterDllSession.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DebugOutputMonitor.h"
 #include "tests/support/FakeCounterInstallation.h"
@@ -21,161 +22,7 @@ using CorvaneTools::Win32::CGlobalName;
 using TestSupport::CChildProcess;
 using TestSupport::CFakeCounterInstallation;
 
-namespace {
-
-typedef DWORD(WINAPI *OpenFunction)(LPWSTR);
-typedef DWORD(WINAPI *CollectFunction)(LPWSTR, LPVOID *, LPDWORD, LPDWORD);
-typedef DWORD(WINAPI *CloseFunction)();
-
-const DWORD BufferSize = 4096;
-const BYTE Guard = 0xCD;
-
-// The test build of the counter DLL, which serves the counter set named in its
-// environment and faults on request.
-std::wstring TestCounterDll()
-{
-    return TestSupport::ThisFolder() + L"\\test-dlls\\TessalyCountersTest.dll";
-}
-
-std::wstring Checksum()
-{
-    CPerformanceDataSchema schema(L"009");
-    BuildTcpCounterSchema(schema);
-    return schema.GetChecksum();
-}
-
-struct Session
-{
-    DWORD exitCode;
-    std::string output;
-    std::vector<std::string> debugLines;
-};
-
-// Runs the DLL's exports in a child, under a debugger unless asked not to: each step
-// prints one line.
-Session RunSession(const std::wstring &counterSet, const std::vector<std::wstring> &steps, bool debug = true)
-{
-    std::vector<std::wstring> args{TestCounterDll(), counterSet};
-    args.insert(args.end(), steps.begin(), steps.end());
-    std::unique_ptr<TestSupport::CDebugOutputMonitor> monitor(debug ? nullptr : new TestSupport::CDebugOutputMonitor);
-    CChildProcess child(L"CounterDllSession", args, std::wstring(), debug);
-    Session session;
-    if (debug)
-    {
-        session.exitCode = child.WaitDebugging(session.debugLines);
-    }
-    else
-    {
-        session.exitCode = child.Wait();
-        session.debugLines = monitor->From(::GetProcessId(child.Handle()));
-    }
-    session.output = child.Output();
-    // The platform's own debugger chatter is of no interest.
-    std::vector<std::string> ours;
-    for (std::string &line : session.debugLines)
-    {
-        if (line.find("CPerformanceDataCollector") != std::string::npos ||
-            line.find("CreatePerformanceDataCollector") != std::string::npos)
-        {
-            ours.push_back(line);
-        }
-    }
-    session.debugLines.swap(ours);
-    return session;
-}
-
-size_t Count(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    {
-        ++count;
-    }
-    return count;
-}
-
-std::string Lines(std::initializer_list<const char *> lines)
-{
-    std::string text;
-    for (const char *line : lines)
-    {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
-
-} // namespace
-
-// args: DLL path, counter set, then steps: "open", "close", "collect:<value name>:<buffer size>".
-TESSALY_CHILD_MAIN(CounterDllSession)
-{
-    ::SetEnvironmentVariableW(L"TESSALY_TEST_COUNTER_SET", args.at(1).c_str());
-    const HMODULE dll = ::LoadLibraryW(args.at(0).c_str());
-    if (!dll)
-    {
-        return 30;
-    }
-    const OpenFunction open = CorvaneTools::Win32::FunctionCast<OpenFunction>(::GetProcAddress(dll, "PerfData_Open"));
-    const CollectFunction collect = CorvaneTools::Win32::FunctionCast<CollectFunction>(::GetProcAddress(dll, "PerfData_Collect"));
-    const CloseFunction close = CorvaneTools::Win32::FunctionCast<CloseFunction>(::GetProcAddress(dll, "PerfData_Close"));
-    if (!open || !collect || !close)
-    {
-        return 31;
-    }
-    std::vector<BYTE> buffer(BufferSize + 64);
-    for (size_t i = 2; i < args.size(); ++i)
-    {
-        const std::wstring &step = args[i];
-        if (step.compare(0, 7, L"reload:") == 0)
-        {
-            // Loaded and unloaded again and again, as the performance library may do.
-            const int times = std::stoi(step.substr(7));
-            wchar_t global[] = L"Global";
-            int served = 0;
-            for (int n = 0; n < times; ++n)
-            {
-                const HMODULE again = ::LoadLibraryW(args.at(0).c_str());
-                void *data = buffer.data();
-                DWORD bytes = BufferSize;
-                DWORD objects = 0;
-                open(nullptr);
-                collect(global, &data, &bytes, &objects);
-                close();
-                ::FreeLibrary(again);
-                served += bytes == 1416 ? 1 : 0;
-            }
-            std::printf("reload %d served %d\n", times, served);
-        }
-        else if (step == L"open")
-        {
-            std::printf("open %lu\n", open(nullptr));
-        }
-        else if (step == L"close")
-        {
-            std::printf("close %lu\n", close());
-        }
-        else
-        {
-            const size_t second = step.find(L':', 8);
-            std::wstring valueName = step.substr(8, second - 8);
-            DWORD bytes = std::stoul(step.substr(second + 1));
-            std::memset(buffer.data(), Guard, buffer.size());
-            void *data = buffer.data();
-            DWORD objects = 555;
-            const DWORD result = collect(&valueName[0], &data, &bytes, &objects);
-            bool guardKept = true;
-            for (size_t at = static_cast<BYTE *>(data) - buffer.data(); at < buffer.size(); ++at)
-            {
-                guardKept = guardKept && buffer[at] == Guard;
-            }
-            std::printf("collect %lu bytes=%lu objects=%lu advanced=%lu guard=%d\n", result, bytes, objects,
-                        static_cast<unsigned long>(static_cast<BYTE *>(data) - buffer.data()), guardKept ? 1 : 0);
-        }
-    }
-    ::FreeLibrary(dll);
-    return 0;
-}
+using namespace CounterDll;
 
 TEST(CounterDllTest, ExportsAreTheDllsOnly)
 {
@@ -191,7 +38,7 @@ TEST(CounterDllTest, ExportsAreTheDllsOnly)
 
 TEST(CounterDllTest, OpenCollectCloseInEveryOrder)
 {
-    CFakeCounterInstallation installation(3000, Checksum());
+    CFakeCounterInstallation installation(3000, TcpChecksum());
     const Session session =
         RunSession(installation.Name(), {L"collect:Global:4096", L"open", L"collect:Global:4096", L"collect:Global:1416",
                                          L"collect:Global:1415", L"collect:3000:4096", L"collect:Costly:4096",
@@ -249,7 +96,7 @@ TEST(CounterDllTest, WithoutInstalledCountersNothingIsServed)
 
 TEST(CounterDllTest, ABlockOfAnotherSizeIsNotServed)
 {
-    CFakeCounterInstallation installation(3000, Checksum());
+    CFakeCounterInstallation installation(3000, TcpChecksum());
     CPerformanceDataSchema other(L"009");
     other.AddObject(L"Other", L"Other help", 100).AddCounter(L"Only", L"Only help", 100, 0, 0x10000);
     CPerformanceDataBlock block(CGlobalName(installation.Name()), other, 3000, nullptr);
@@ -267,7 +114,7 @@ TEST(CounterDllTest, ABlockOfAnotherSizeIsNotServed)
 
 TEST(CounterDllTest, FaultsNeverLeaveTheDll)
 {
-    CFakeCounterInstallation installation(3000, Checksum());
+    CFakeCounterInstallation installation(3000, TcpChecksum());
     // Watched by a debug monitor, not a debugger: with a debugger attached, Wine fails to
     // resume the unwinding of a C++ exception through frames with destructors inside this
     // DLL (an access violation in the runtime's handler, or terminate), while without one
@@ -297,9 +144,17 @@ TEST(CounterDllTest, FaultsNeverLeaveTheDll)
     EXPECT_NE(std::string::npos, session.output.find("collect 0 bytes=1416 objects=1 advanced=1416"));
 }
 
+TEST(CounterDllTest, NullOutPointersAreRefusedAndNothingIsWritten)
+{
+    CFakeCounterInstallation installation(3000, TcpChecksum());
+    const Session session = RunSession(installation.Name(), {L"open", L"nulls", L"close"});
+    EXPECT_EQ(0u, session.exitCode);
+    EXPECT_EQ(Lines({"open 0", "nulls 87 87 87 bytes=4096 objects=7 advanced=0", "close 0"}), session.output);
+}
+
 TEST(CounterDllTest, LoadedAndUnloadedOnEveryQuery)
 {
-    CFakeCounterInstallation installation(3000, Checksum());
+    CFakeCounterInstallation installation(3000, TcpChecksum());
     const Session session = RunSession(installation.Name(), {L"reload:1500"}, false);
     EXPECT_EQ(0u, session.exitCode);
     EXPECT_EQ(Lines({"reload 1500 served 1500"}), session.output);

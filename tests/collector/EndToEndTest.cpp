@@ -10,6 +10,7 @@
 #include "service/TcpCounterSchema.h"
 #include "win32/Exception.h"
 
+#include "tests/collector/PublishedValues.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/TestNames.h"
@@ -40,10 +41,7 @@ std::wstring Reader(const wchar_t *architecture)
     return BuildFolder(architecture) + L"\\bin\\TessalyCounterReader.exe";
 }
 
-// What the writer publishes, in table order: every value distinct, the maxima above the
-// current TIME_WAIT counts.
-const DWORD Published[NumTcpCounters] = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 511, 113, 201,
-                                         202, 203, 204, 205, 206, 207, 208, 209, 210, 211, 611, 213, 65534, 240};
+const DWORD *const Published = PublishedValues;
 
 struct Reading
 {
@@ -214,26 +212,7 @@ TESSALY_CHILD_MAIN(CounterWriter)
         {
             return 40;
         }
-        typedef void (CPerformanceCounters::*StateSetter)(DWORD, bool);
-        const std::pair<StateSetter, TcpCounter> states[] = {
-            {&CPerformanceCounters::SetClosed, IPv4Closed},         {&CPerformanceCounters::SetListen, IPv4Listen},
-            {&CPerformanceCounters::SetSynSent, IPv4SynSent},       {&CPerformanceCounters::SetSynRcvd, IPv4SynRcvd},
-            {&CPerformanceCounters::SetEstablished, IPv4Established}, {&CPerformanceCounters::SetFinWait1, IPv4FinWait1},
-            {&CPerformanceCounters::SetFinWait2, IPv4FinWait2},     {&CPerformanceCounters::SetCloseWait, IPv4CloseWait},
-            {&CPerformanceCounters::SetClosing, IPv4Closing},       {&CPerformanceCounters::SetLastAck, IPv4LastAck},
-            {&CPerformanceCounters::SetDeleteTCB, IPv4DeleteTCB},
-        };
-        for (const auto &state : states)
-        {
-            (counters.*state.first)(Published[state.second], true);
-            (counters.*state.first)(Published[state.second + IPv6Closed], false);
-        }
-        counters.SetTimeWait(static_cast<int>(Published[IPv4MaxTimeWait]), true);
-        counters.SetTimeWait(static_cast<int>(Published[IPv4TimeWait]), true);
-        counters.SetTimeWait(static_cast<int>(Published[IPv6MaxTimeWait]), false);
-        counters.SetTimeWait(static_cast<int>(Published[IPv6TimeWait]), false);
-        counters.SetMaxUserPort(Published[MaxUserPort]);
-        counters.SetTcpTimedWaitDelay(Published[TcpTimedWaitDelay]);
+        PublishValues(counters);
         HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(0).c_str());
         HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
         if (!ready || !stop)
