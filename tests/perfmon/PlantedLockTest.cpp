@@ -1,0 +1,87 @@
+// The block's lock objects can be created first, by anyone, holding any state: laying out a
+// new block waits for it at most its time limit, and takes it over from an owner that no
+// longer runs.
+#include "perfmon/PerformanceDataBlock.h"
+#include "service/TcpCounterSchema.h"
+#include "win32/Exception.h"
+#include "win32/Optex.h"
+
+#include "tests/support/CatchException.h"
+#include "tests/support/TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+using namespace CorvaneTools::PerfMon;
+using namespace CorvaneTools::Win32;
+
+TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
+{
+    CPerformanceDataSchema schema(L"009");
+    BuildTcpCounterSchema(schema);
+    // A thread that holds nothing but runs, so that its id names a live thread.
+    std::atomic<bool> stop{false};
+    std::atomic<DWORD> liveThread{0};
+    std::thread live([&] {
+        liveThread = ::GetCurrentThreadId();
+        while (!stop)
+        {
+            ::Sleep(1);
+        }
+    });
+    while (liveThread == 0)
+    {
+        ::Sleep(1);
+    }
+    const struct
+    {
+        const char *what;
+        LONG count;
+        DWORD owner;
+        bool laidOut;
+    } cases[] = {
+        {"a count without an owner", 4, 0, false},
+        {"a live thread as the owner", 1, liveThread, false},
+        {"an owner id no thread has", 2, 0x7FFFFFF8, true},
+    };
+    for (const auto &planted : cases)
+    {
+        SCOPED_TRACE(planted.what);
+        const std::wstring name = TestSupport::UniqueName(L"planted");
+        const std::wstring lockName = name + CPerformanceDataBlock::LockSuffix;
+        HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16,
+                                              (lockName + COptex::MappingSuffix).c_str());
+        auto *state = static_cast<COptex::SharedState *>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 16));
+        ASSERT_NE(nullptr, state);
+        state->lockCount = planted.count;
+        state->ownerThreadId = planted.owner;
+        // An owner that entered as often as the count says, and no one waiting.
+        state->recursionCount = planted.count;
+        const DWORD start = ::GetTickCount();
+        if (planted.laidOut)
+        {
+            const CPerformanceDataBlock block(CUnqualifiedName(name), schema, 1000, nullptr);
+            EXPECT_EQ(1, block.GetBlock()[0]);
+            EXPECT_EQ(0, state->lockCount);
+            EXPECT_EQ(0u, state->ownerThreadId);
+        }
+        else
+        {
+            const CException e = TestSupport::CatchException<CException>(
+                [&] { CPerformanceDataBlock block(CUnqualifiedName(name), schema, 1000, nullptr); });
+            EXPECT_EQ(L"CPerformanceDataBlock::CPerformanceDataBlock()", e.GetWhere());
+            EXPECT_EQ(L"Timed out after 1000 ms waiting for the lock of the performance data block", e.GetMessage());
+            EXPECT_EQ(planted.count, state->lockCount) << "the wait was withdrawn";
+        }
+        const DWORD waited = ::GetTickCount() - start;
+        EXPECT_LT(waited, 3 * CPerformanceDataBlock::LockTimeoutMs);
+        std::printf("%s: %lu ms\n", planted.what, waited);
+        ::UnmapViewOfFile(state);
+        ::CloseHandle(mapping);
+    }
+    stop = true;
+    live.join();
+}
