@@ -17,11 +17,6 @@ using namespace Win32;
 
 namespace {
 
-const DWORD s_initialisedOffset = 0;
-const DWORD s_objectsOffsetOffset = 4;
-const DWORD s_lastObjectOffsetOffset = 8;
-const DWORD s_counterDataOffsetOffset = 12;
-
 DWORD BlockSize(const CPerformanceDataSchema &schema)
 {
     return CPerformanceDataBlock::HeaderSize + schema.GetTotalSize();
@@ -77,7 +72,7 @@ void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
 {
     // The flag is written last, so a block that has it is laid out: opening it then needs no
     // turn at the lock, for which a reader's collect may be keeping others waiting.
-    if (static_cast<volatile BYTE *>(m_block)[s_initialisedOffset] != 0)
+    if (static_cast<volatile BYTE *>(m_block)[BlockField::Initialised] != 0)
     {
         return;
     }
@@ -86,13 +81,13 @@ void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
     {
         throw CException(L"CPerformanceDataBlock::CPerformanceDataBlock()", LockTimeoutMessage());
     }
-    if (m_block[s_initialisedOffset] != 0)
+    if (m_block[BlockField::Initialised] != 0)
     {
         return;
     }
     const DWORD definitionSize = m_schema.GetDefinitionSize();
-    Put32(m_block, s_objectsOffsetOffset, HeaderSize);
-    Put32(m_block, s_counterDataOffsetOffset, HeaderSize + definitionSize);
+    Put32(m_block, BlockField::ObjectsOffset, HeaderSize);
+    Put32(m_block, BlockField::CounterDataOffset, HeaderSize + definitionSize);
     CCounterStorageAllocator allocator(m_schema.GetCounterDataSize());
     DWORD titleIndex = firstTitleIndex;
     DWORD position = HeaderSize;
@@ -101,24 +96,30 @@ void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
     {
         const DWORD length = object.WriteTo(m_block + position, spaceLeft, titleIndex, allocator);
         spaceLeft -= length;
-        Put32(m_block, s_lastObjectOffsetOffset, position);
+        Put32(m_block, BlockField::LastObjectOffset, position);
         position += length;
     }
     // Readers check this under the same lock, so it is written last.
-    m_block[s_initialisedOffset] = 1;
+    m_block[BlockField::Initialised] = 1;
 }
 
+// Both from the schema: the offsets in the block's header are anyone's to rewrite.
 BYTE *CPerformanceDataBlock::GetObjectDefinitions() const
 {
-    return m_block + Get32(m_block, s_objectsOffsetOffset);
+    return m_block + HeaderSize;
 }
 
 BYTE *CPerformanceDataBlock::GetCounterData() const
 {
-    return m_block + Get32(m_block, s_counterDataOffsetOffset);
+    return m_block + HeaderSize + m_schema.GetDefinitionSize();
 }
 
 const BYTE *CPerformanceDataBlock::GetBlock() const
+{
+    return m_block;
+}
+
+BYTE *CPerformanceDataBlock::GetBlock()
 {
     return m_block;
 }

@@ -43,6 +43,7 @@ public:
 
     // The whole block and its size, for readers that check what they walk.
     const BYTE *GetBlock() const;
+    BYTE *GetBlock();
     DWORD GetBlockSize() const;
 
     bool TryEnter() override;

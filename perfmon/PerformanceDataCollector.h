@@ -2,6 +2,7 @@
 
 #include "perfmon/ICollectPerformanceData.h"
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockLayout.h"
 #include "perfmon/PerformanceDataSchema.h"
 #include "win32/KernelObjectName.h"
 
@@ -30,15 +31,9 @@ public:
         const BYTE *record;
         DWORD dataSize;
         const BYTE *data;
-
-        // What the block must hold for this object, from the schema.
-        const CPerformanceDataSchema::Object *object;
-        DWORD recordOffset;
-        DWORD recordLength;
+        DWORD index; // in the block's layout
         DWORD numInstances; // slots; 0 without instances
-        DWORD instanceNameBytes;
         DWORD slotLength;
-        DWORD dataOffset;
     };
 
     CPerformanceDataCollector(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
@@ -58,9 +53,6 @@ public:
 
 private:
     void BuildObjectTable();
-    void ValidateBlock() const;
-    void ValidateRecord(const BYTE *record, const ObjectEntry &entry) const;
-    DWORD ActiveInstances(const ObjectEntry &entry) const;
     DWORD InUseSlotLength(const ObjectEntry &entry, const BYTE *slot) const;
     // Calls visit(slot index, slot, its length) for each slot in use, until as many as the
     // active count have been met; returns how many were.
@@ -76,11 +68,7 @@ private:
     std::unique_ptr<CPerformanceDataBlock> m_block;
     std::unique_ptr<ObjectEntry[]> m_objects;
     const DWORD m_numObjects;
-
-    // Empty when the schema's layout fits the block; otherwise why it does not.
-    std::wstring m_layoutError;
-    DWORD m_lastObjectOffset;
-    DWORD m_counterDataOffset;
+    std::unique_ptr<CPerformanceDataBlockLayout> m_layout;
 };
 
 } // namespace PerfMon

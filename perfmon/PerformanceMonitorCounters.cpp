@@ -12,16 +12,16 @@ using Win32::CException;
 
 namespace {
 
-const DWORD s_noInstances = 0xFFFFFFFF;
+const wchar_t *const s_where = L"CPerformanceMonitorCounters::CPerformanceMonitorCounters()";
 
 } // namespace
 
-CPerformanceMonitorCounters::ObjectIndex::ObjectIndex(const BYTE *record, const BYTE *counterDefinitions,
-                                                      const CPerformanceDataSchema::Object &object, BYTE *data)
-    : m_record(record), m_data(data)
+CPerformanceMonitorCounters::ObjectIndex::ObjectIndex(const CPerformanceDataBlockLayout::Object &layout, BYTE *data)
+    : m_hasInstances(layout.hasInstances), m_dataSize(layout.dataSize), m_data(data)
 {
     std::vector<std::wstring> names;
-    object.GetCounterNames(names);
+    layout.object->GetCounterNames(names);
+    DWORD offset = 0;
     for (size_t k = 0; k < names.size(); ++k)
     {
         if (m_counters.count(names[k]) != 0)
@@ -29,9 +29,8 @@ CPerformanceMonitorCounters::ObjectIndex::ObjectIndex(const BYTE *record, const 
             throw CException(L"CPerformanceMonitorCounters::ObjectIndex::ObjectIndex()",
                              L"Unexpected - schema contains duplicate counter names");
         }
-        // CounterOffset counts the 4-byte length word that starts counter data in the platform's format.
-        const DWORD counterOffset = Get32(counterDefinitions + 40 * k, 36);
-        m_counters[names[k]] = reinterpret_cast<CounterHandle>(m_data + counterOffset - 4);
+        m_counters[names[k]] = reinterpret_cast<CounterHandle>(m_data + offset);
+        offset += layout.object->GetCounter(static_cast<DWORD>(k)).GetStorageSize();
     }
 }
 
@@ -49,15 +48,14 @@ CPerformanceMonitorCounters::CounterHandle CPerformanceMonitorCounters::ObjectIn
 
 bool CPerformanceMonitorCounters::ObjectIndex::HasInstances() const
 {
-    return Get32(m_record, 40) != s_noInstances;
+    return m_hasInstances;
 }
 
 void CPerformanceMonitorCounters::ObjectIndex::Reset() const
 {
     // Each slot is zeroed with an atomic store, like every other store into it.
-    const DWORD size = Get32(m_record, 56);
     volatile LONG *slot = reinterpret_cast<volatile LONG *>(m_data);
-    for (DWORD i = 0; i < size / sizeof(LONG); ++i)
+    for (DWORD i = 0; i < m_dataSize / sizeof(LONG); ++i)
     {
         ::InterlockedExchange(slot + i, 0);
     }
@@ -66,8 +64,9 @@ void CPerformanceMonitorCounters::ObjectIndex::Reset() const
 CPerformanceMonitorCounters::CPerformanceMonitorCounters(const Win32::IKernelObjectName &name,
                                                          const CPerformanceDataSchema &schema, DWORD firstTitleIndex,
                                                          SECURITY_ATTRIBUTES *securityAttributes)
-    : m_block(name, schema, firstTitleIndex, securityAttributes)
+    : m_block(name, schema, firstTitleIndex, securityAttributes), m_layout(schema, m_block.GetBlockSize(), s_where)
 {
+    m_layout.Validate(m_block.GetBlock());
     BuildObjectIndex(schema);
 }
 
@@ -75,7 +74,8 @@ CPerformanceMonitorCounters::~CPerformanceMonitorCounters() = default;
 
 void CPerformanceMonitorCounters::BuildObjectIndex(const CPerformanceDataSchema &schema)
 {
-    const BYTE *record = m_block.GetObjectDefinitions();
+    BYTE *const counterData = m_block.GetBlock() + m_layout.GetCounterDataOffset();
+    DWORD index = 0;
     for (const auto &object : schema)
     {
         const std::wstring &name = object.GetName();
@@ -84,18 +84,10 @@ void CPerformanceMonitorCounters::BuildObjectIndex(const CPerformanceDataSchema 
             throw CException(L"CPerformanceMonitorCounters::BuildObjectIndex()",
                              L"Unexpected - schema contains duplicate object names");
         }
-        const BYTE *counterDefinitions = record + 64;
-        const DWORD numInstances = Get32(record, 40);
-        BYTE *data = m_block.GetCounterData() + Get32(record, 44);
-        auto index = std::make_unique<ObjectIndex>(record, counterDefinitions, object, data);
-        DWORD length = 64 + 40 * Get32(record, 32);
-        if (numInstances != s_noInstances)
-        {
-            length += numInstances * (Get32(record, 52) + 24);
-        }
-        record += length;
-        const ObjectId id = index.get();
-        m_objectsByName[name] = std::move(index);
+        const CPerformanceDataBlockLayout::Object &layout = m_layout.GetObject(index++);
+        auto objectIndex = std::make_unique<ObjectIndex>(layout, counterData + layout.dataOffset);
+        const ObjectId id = objectIndex.get();
+        m_objectsByName[name] = std::move(objectIndex);
         m_objectNamesById[id] = name;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockLayout.h"
 #include "perfmon/PerformanceDataSchema.h"
 
 #include <map>
@@ -24,19 +25,24 @@ public:
     class ObjectIndex
     {
     public:
-        ObjectIndex(const BYTE *record, const BYTE *counterDefinitions, const CPerformanceDataSchema::Object &object,
-                    BYTE *data);
+        // Every address from the block's layout, none from the fields of its records.
+        ObjectIndex(const CPerformanceDataBlockLayout::Object &layout, BYTE *data);
 
         CounterHandle FindCounter(const std::wstring &name) const;
         bool HasInstances() const;
         void Reset() const;
 
     private:
-        const BYTE *const m_record;
+        const bool m_hasInstances;
+        const DWORD m_dataSize;
         std::map<std::wstring, CounterHandle> m_counters;
         BYTE *const m_data;
     };
 
+    // Refuses a block another process laid out otherwise than the schema does, naming the
+    // first field that disagrees; nothing is written into it then. Title indexes are not
+    // the writer's to check: they steer no address, and the process that laid the block out
+    // may have read a newer installation than this one.
     CPerformanceMonitorCounters(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
                                 DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes);
     ~CPerformanceMonitorCounters();
@@ -69,6 +75,7 @@ private:
     const ObjectIndex &ObjectIdToObjectIndex(ObjectId object) const;
 
     CPerformanceDataBlock m_block;
+    const CPerformanceDataBlockLayout m_layout;
     std::map<std::wstring, std::unique_ptr<ObjectIndex>> m_objectsByName;
     std::map<ObjectId, std::wstring> m_objectNamesById;
 };

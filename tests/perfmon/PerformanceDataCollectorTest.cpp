@@ -503,7 +503,7 @@ TEST(PerformanceDataCollectorTest, ABlockOfAnotherLayoutOpensButIsNeverServed)
     const Outcome out = CollectInto(collector, L"Global", 1000);
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(L"CPerformanceDataCollector::Collect()", out.where);
-    EXPECT_EQ(0u, out.message.find(L"Performance data block is corrupt: the DLL's schema lays out ")) << out.message;
+    EXPECT_EQ(0u, out.message.find(L"Performance data block is corrupt: the schema lays out ")) << out.message;
     EXPECT_EQ(0u, out.totalBytes);
     EXPECT_EQ(0u, out.numObjectTypes);
     EXPECT_TRUE(out.Untouched());

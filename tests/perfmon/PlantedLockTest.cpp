@@ -1,7 +1,8 @@
-// The block's lock objects can be created first, by anyone, holding any state: laying out a
-// new block waits for it at most its time limit, and takes it over from an owner that no
-// longer runs.
+// The block's lock objects can be created first, by anyone, holding any state: the writer
+// laying out a new block waits for it at most its time limit, and takes it over from an
+// owner that no longer runs.
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceMonitorCounters.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/Exception.h"
 #include "win32/Optex.h"
@@ -63,15 +64,15 @@ TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
         const DWORD start = ::GetTickCount();
         if (planted.laidOut)
         {
-            const CPerformanceDataBlock block(CUnqualifiedName(name), schema, 1000, nullptr);
-            EXPECT_EQ(1, block.GetBlock()[0]);
+            const CPerformanceMonitorCounters writer(CUnqualifiedName(name), schema, 1000, nullptr);
+            EXPECT_EQ(1, writer.GetDataBlock().GetBlock()[0]);
             EXPECT_EQ(0, state->lockCount);
             EXPECT_EQ(0u, state->ownerThreadId);
         }
         else
         {
             const CException e = TestSupport::CatchException<CException>(
-                [&] { CPerformanceDataBlock block(CUnqualifiedName(name), schema, 1000, nullptr); });
+                [&] { CPerformanceMonitorCounters writer(CUnqualifiedName(name), schema, 1000, nullptr); });
             EXPECT_EQ(L"CPerformanceDataBlock::CPerformanceDataBlock()", e.GetWhere());
             EXPECT_EQ(L"Timed out after 1000 ms waiting for the lock of the performance data block", e.GetMessage());
             EXPECT_EQ(planted.count, state->lockCount) << "the wait was withdrawn";
