@@ -50,6 +50,11 @@ public:
         std::memset(m_block->GetCounterData(), byte, 8 * NumTcpCounters);
     }
 
+    void Put(size_t recordOffset, DWORD value)
+    {
+        std::memcpy(m_block->GetObjectDefinitions() + recordOffset, &value, sizeof(value));
+    }
+
     DWORD TitleIndex() const
     {
         DWORD index;
@@ -111,6 +116,32 @@ TEST(PerformanceCountersTest, AnotherInstalledSchemaIsRefused)
         EXPECT_EQ(L"CPerformanceCounters::CreateCountersIfRequired()", e.GetWhere());
         EXPECT_EQ(L"Performance counter schema mismatch; these counters aren't the ones that are installed.",
                   e.GetMessage());
+    }
+}
+
+// Another process made the block first and set the sizes or offsets the old writer walked by.
+TEST(PerformanceCountersTest, ACorruptBlockIsRefusedAtConstruction)
+{
+    const struct
+    {
+        size_t recordOffset;
+        DWORD value;
+        const wchar_t *message;
+    } cases[] = {
+        {56, 0xFFFFFF00, L"Performance data block is corrupt: object 0 counter data size is 4294967040, expected 224"},
+        {44, 0x7FFFFFF0, L"Performance data block is corrupt: object 0 counter data offset is 2147483632, expected 0"},
+    };
+    for (const auto &corrupt : cases)
+    {
+        CFakeCounterInstallation installation(700, TableChecksum());
+        CBlockReader block(installation);
+        block.Fill(0x11);
+        block.Put(corrupt.recordOffset, corrupt.value);
+        const CException e =
+            TestSupport::CatchException<CException>([&] { CPerformanceCounters counters(true, nullptr, installation.Name()); });
+        EXPECT_EQ(L"CPerformanceMonitorCounters::CPerformanceMonitorCounters()", e.GetWhere());
+        EXPECT_EQ(corrupt.message, e.GetMessage());
+        EXPECT_EQ(0x1111111111111111ull, block[0]) << "nothing was cleared";
     }
 }
 
