@@ -8,13 +8,12 @@
 #include "win32/Optex.h"
 
 #include "tests/support/CatchException.h"
+#include "tests/support/LiveThread.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 
 using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
@@ -23,20 +22,8 @@ TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
 {
     CPerformanceDataSchema schema(L"009");
     BuildTcpCounterSchema(schema);
-    // A thread that holds nothing but runs, so that its id names a live thread.
-    std::atomic<bool> stop{false};
-    std::atomic<DWORD> liveThread{0};
-    std::thread live([&] {
-        liveThread = ::GetCurrentThreadId();
-        while (!stop)
-        {
-            ::Sleep(1);
-        }
-    });
-    while (liveThread == 0)
-    {
-        ::Sleep(1);
-    }
+    const TestSupport::CLiveThread live;
+    const DWORD liveThread = live.Id();
     const struct
     {
         const char *what;
@@ -83,6 +70,4 @@ TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
         ::UnmapViewOfFile(state);
         ::CloseHandle(mapping);
     }
-    stop = true;
-    live.join();
 }

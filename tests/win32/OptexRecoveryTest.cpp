@@ -3,6 +3,7 @@
 #include "win32/Optex.h"
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LiveThread.h"
 #include "tests/support/OptexStateView.h"
 #include "tests/support/TestNames.h"
 #include "tests/support/WaitUntil.h"
@@ -214,16 +215,8 @@ TEST(OptexRecoveryTest, ALiveOwnerIsNeverTakenOver)
 // Another process may create the lock's objects first and write anything into them.
 TEST(OptexRecoveryTest, PlantedStatesNeverHang)
 {
-    std::atomic<bool> stop{false};
-    DWORD liveThread = 0;
-    std::thread live([&] {
-        liveThread = ::GetCurrentThreadId();
-        while (!stop)
-        {
-            ::Sleep(1);
-        }
-    });
-    ASSERT_TRUE(WaitUntil([&] { return liveThread != 0; }));
+    const TestSupport::CLiveThread live;
+    const DWORD liveThread = live.Id();
     const struct
     {
         const char *what;
@@ -269,6 +262,4 @@ TEST(OptexRecoveryTest, PlantedStatesNeverHang)
         ::UnmapViewOfFile(shared);
         ::CloseHandle(mapping);
     }
-    stop = true;
-    live.join();
 }
