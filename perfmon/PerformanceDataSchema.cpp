@@ -15,11 +15,7 @@ using Win32::ToString;
 
 namespace {
 
-const DWORD s_objectHeaderLength = 64;
-const DWORD s_counterDefinitionLength = 40;
-const DWORD s_instanceDefinitionLength = 24;
 const DWORD s_counterSize = 8;
-const DWORD s_noInstances = 0xFFFFFFFF;
 
 const std::wstring &TextFor(const CPerformanceDataSchema::Names &names, const std::wstring &language,
                             const std::wstring &ownLanguage, bool help)
@@ -100,7 +96,7 @@ CPerformanceDataSchema::Object::Object(const std::wstring &language, const std::
                                        const std::wstring &help, DWORD detailLevel)
     : m_language(language),
       m_detailLevel(detailLevel),
-      m_numInstances(s_noInstances),
+      m_numInstances(NoInstances),
       m_objectReserved(0),
       m_instanceNameBytes(0),
       m_defaultCounter(0)
@@ -258,17 +254,17 @@ unsigned __int64 CPerformanceDataSchema::Object::GetDefaultCounter() const
 
 DWORD CPerformanceDataSchema::Object::GetDefinitionSize() const
 {
-    DWORD size = s_objectHeaderLength + s_counterDefinitionLength * GetNumCounters();
-    if (m_numInstances != s_noInstances)
+    DWORD size = ObjectHeaderLength + CounterDefinitionLength * GetNumCounters();
+    if (m_numInstances != NoInstances)
     {
-        size += m_numInstances * (m_instanceNameBytes + s_instanceDefinitionLength);
+        size += m_numInstances * (m_instanceNameBytes + InstanceDefinitionLength);
     }
     return size;
 }
 
 DWORD CPerformanceDataSchema::Object::GetCounterDataSize() const
 {
-    const DWORD copies = m_numInstances != s_noInstances ? m_numInstances : 1;
+    const DWORD copies = m_numInstances != NoInstances ? m_numInstances : 1;
     DWORD size = 0;
     for (const auto &counter : m_counters)
     {
@@ -294,74 +290,74 @@ DWORD CPerformanceDataSchema::Object::WriteTo(void *buffer, unsigned __int64 buf
     // The size is computed in 32 bits; an object whose real size does not fit would write
     // past the buffer, so it is refused before anything is written.
     const unsigned __int64 definitionLength =
-        s_objectHeaderLength + static_cast<unsigned __int64>(s_counterDefinitionLength) * m_counters.size();
+        ObjectHeaderLength + static_cast<unsigned __int64>(CounterDefinitionLength) * m_counters.size();
     const unsigned __int64 instanceAreaLength =
-        m_numInstances == s_noInstances
+        m_numInstances == NoInstances
             ? 0
             : static_cast<unsigned __int64>(m_numInstances) * (static_cast<unsigned __int64>(m_instanceNameBytes) +
-                                                              s_instanceDefinitionLength);
+                                                              InstanceDefinitionLength);
     if (definitionLength + instanceAreaLength != need)
     {
         throw CException(where, L"Internal logic error");
     }
 
     BYTE *const record = static_cast<BYTE *>(buffer);
-    Put32(record, 0, 0);
-    Put32(record, 4, static_cast<DWORD>(definitionLength));
-    Put32(record, 8, s_objectHeaderLength);
-    Put32(record, 12, nextTitleIndex++);
-    Put32(record, 16, 0);
-    Put32(record, 20, nextTitleIndex++);
-    Put32(record, 24, 0);
-    Put32(record, 28, m_detailLevel);
-    Put32(record, 32, GetNumCounters());
-    Put32(record, 36, static_cast<DWORD>(m_defaultCounter - 1));
-    Put32(record, 40, m_numInstances);
-    Put32(record, 44, allocator.BeginObject());
-    Put32(record, 48, m_objectReserved);
-    Put32(record, 52, m_instanceNameBytes);
-    Put32(record, 60, 0);
+    Put32(record, ObjectField::TotalByteLength, 0);
+    Put32(record, ObjectField::DefinitionLength, static_cast<DWORD>(definitionLength));
+    Put32(record, ObjectField::HeaderLength, ObjectHeaderLength);
+    Put32(record, ObjectField::NameTitleIndex, nextTitleIndex++);
+    Put32(record, ObjectField::NameTitle, 0);
+    Put32(record, ObjectField::HelpTitleIndex, nextTitleIndex++);
+    Put32(record, ObjectField::HelpTitle, 0);
+    Put32(record, ObjectField::DetailLevel, m_detailLevel);
+    Put32(record, ObjectField::NumCounters, GetNumCounters());
+    Put32(record, ObjectField::DefaultCounter, static_cast<DWORD>(m_defaultCounter - 1));
+    Put32(record, ObjectField::NumInstances, m_numInstances);
+    Put32(record, ObjectField::CounterDataOffset, allocator.BeginObject());
+    Put32(record, ObjectField::Reserved, m_objectReserved);
+    Put32(record, ObjectField::InstanceNameBytes, m_instanceNameBytes);
+    Put32(record, ObjectField::ActiveInstances, 0);
 
-    BYTE *position = record + s_objectHeaderLength;
+    BYTE *position = record + ObjectHeaderLength;
     DWORD counterDataSize = 0;
     for (const auto &counter : m_counters)
     {
         const DWORD size = counter->GetStorageSize();
-        Put32(position, 0, s_counterDefinitionLength);
-        Put32(position, 4, nextTitleIndex++);
-        Put32(position, 8, 0);
-        Put32(position, 12, nextTitleIndex++);
-        Put32(position, 16, 0);
-        Put32(position, 20, static_cast<DWORD>(counter->GetDefaultScale()));
-        Put32(position, 24, counter->GetDetailLevel());
-        Put32(position, 28, counter->GetCounterType());
-        Put32(position, 32, size);
+        Put32(position, CounterField::ByteLength, CounterDefinitionLength);
+        Put32(position, CounterField::NameTitleIndex, nextTitleIndex++);
+        Put32(position, CounterField::NameTitle, 0);
+        Put32(position, CounterField::HelpTitleIndex, nextTitleIndex++);
+        Put32(position, CounterField::HelpTitle, 0);
+        Put32(position, CounterField::DefaultScale, static_cast<DWORD>(counter->GetDefaultScale()));
+        Put32(position, CounterField::DetailLevel, counter->GetDetailLevel());
+        Put32(position, CounterField::CounterType, counter->GetCounterType());
+        Put32(position, CounterField::CounterSize, size);
         // Counter data starts with a 4-byte length word in the platform's format.
-        Put32(position, 36, allocator.Allocate(size) + 4);
+        Put32(position, CounterField::CounterOffset, allocator.Allocate(size) + 4);
         counterDataSize += size;
-        position += s_counterDefinitionLength;
+        position += CounterDefinitionLength;
     }
-    Put32(record, 56, counterDataSize);
+    Put32(record, ObjectField::CounterDataSize, counterDataSize);
 
-    if (m_numInstances != s_noInstances)
+    if (m_numInstances != NoInstances)
     {
         allocator.AllocateInstances(m_numInstances);
         for (DWORD i = 0; i < m_numInstances; ++i)
         {
-            Put32(position, 0, 0); // a free slot
-            Put32(position, 4, 0);
-            Put32(position, 8, 0);
-            Put32(position, 12, 0xFFFFFFFF);
-            Put32(position, 16, s_instanceDefinitionLength);
-            Put32(position, 20, 0);
-            position += s_instanceDefinitionLength;
+            Put32(position, InstanceField::ByteLength, 0); // a free slot
+            Put32(position, InstanceField::ParentObjectTitleIndex, 0);
+            Put32(position, InstanceField::ParentObjectInstance, 0);
+            Put32(position, InstanceField::UniqueId, 0xFFFFFFFF);
+            Put32(position, InstanceField::NameOffset, InstanceDefinitionLength);
+            Put32(position, InstanceField::NameLength, 0);
+            position += InstanceDefinitionLength;
             std::memset(position, 0, m_instanceNameBytes);
             position += m_instanceNameBytes;
         }
     }
 
     const DWORD total = static_cast<DWORD>(definitionLength + instanceAreaLength);
-    Put32(record, 0, total);
+    Put32(record, ObjectField::TotalByteLength, total);
     if (total != need || static_cast<unsigned __int64>(position - record) != total)
     {
         throw CException(where, L"Internal logic error");

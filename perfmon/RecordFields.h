@@ -49,7 +49,10 @@ enum : size_t
     DefinitionLength = 4,
     HeaderLength = 8,
     NameTitleIndex = 12,
+    // The platform's name and help pointers; 0 in the block and in the data served.
+    NameTitle = 16,
     HelpTitleIndex = 20,
+    HelpTitle = 24,
     DetailLevel = 28,
     NumCounters = 32,
     DefaultCounter = 36,
@@ -67,7 +70,9 @@ enum : size_t
 {
     ByteLength = 0,
     NameTitleIndex = 4,
+    NameTitle = 8,
     HelpTitleIndex = 12,
+    HelpTitle = 16,
     DefaultScale = 20,
     DetailLevel = 24,
     CounterType = 28,
