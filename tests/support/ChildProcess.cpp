@@ -1,5 +1,7 @@
 #include "tests/support/ChildProcess.h"
 
+#include "win32/CommandLine.h"
+
 #include <map>
 #include <stdexcept>
 
@@ -11,29 +13,6 @@ std::map<std::wstring, ChildEntry> &Children()
 {
     static std::map<std::wstring, ChildEntry> children;
     return children;
-}
-
-std::wstring Quote(const std::wstring &arg)
-{
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
-    {
-        return arg;
-    }
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg)
-    {
-        if (c == L'\\')
-        {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
 }
 
 } // namespace
@@ -82,14 +61,14 @@ CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::ws
     : m_process(), m_outputRead(INVALID_HANDLE_VALUE)
 {
     const std::wstring path = program.empty() ? ThisProgram() : program;
-    std::wstring commandLine = Quote(path);
+    std::wstring commandLine = CorvaneTools::Win32::QuoteCommandLineArgument(path);
     if (!name.empty())
     {
         commandLine += L" --child=" + name;
     }
     for (const auto &arg : args)
     {
-        commandLine += L" " + Quote(arg);
+        commandLine += L" " + CorvaneTools::Win32::QuoteCommandLineArgument(arg);
     }
 
     wchar_t tempFolder[MAX_PATH];

@@ -1,0 +1,277 @@
+#include "framework/ServiceControlManagerInterface.h"
+
+#include "framework/ServiceControlManagerPlatform.h"
+#include "framework/ServiceInstaller.h"
+#include "win32/CommandLine.h"
+#include "win32/DebugTrace.h"
+#include "win32/FileUtils.h"
+#include "win32/ModuleInfo.h"
+#include "win32/ToString.h"
+#include "win32/Win32Exception.h"
+
+#include <shellapi.h>
+
+namespace CorvaneTools {
+namespace Service {
+
+namespace {
+
+// Shown even when the caller is a service without a desktop of its own.
+const UINT s_serviceNotification = 0x00200000;
+
+} // namespace
+
+CServiceControlManagerInterface::CServiceControlManagerInterface(DWORD messageBoxLoggingMode)
+    : CServiceControlManagerInterface(messageBoxLoggingMode, CServiceControlManagerPlatform::Instance(), nullptr)
+{
+}
+
+CServiceControlManagerInterface::CServiceControlManagerInterface(DWORD messageBoxLoggingMode,
+                                                                 IServiceControlManagerPlatform &platform,
+                                                                 IDispatchServicesInDebugMode *debugDispatcher)
+    : m_messageBoxLoggingMode(messageBoxLoggingMode), m_displayMessages(true), m_debugMode(false), m_exitCode(0),
+      m_arguments(), m_argumentCount(0), m_platform(platform), m_debugDispatcher(debugDispatcher)
+{
+}
+
+CServiceControlManagerInterface::~CServiceControlManagerInterface() = default;
+
+SERVICE_STATUS_HANDLE CServiceControlManagerInterface::RegisterControlHandler(const std::wstring &serviceName,
+                                                                              LPHANDLER_FUNCTION_EX handler,
+                                                                              void *context)
+{
+    if (m_debugMode)
+    {
+        return nullptr;
+    }
+    const SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerExW(serviceName.c_str(), handler, context);
+    if (!handle)
+    {
+        throw Win32::CWin32Exception(L"CServiceControlManagerInterface::RegisterControlHandler()", ::GetLastError());
+    }
+    return handle;
+}
+
+SERVICE_STATUS_HANDLE CServiceControlManagerInterface::RegisterControlHandler(const std::wstring &serviceName,
+                                                                              LPHANDLER_FUNCTION handler)
+{
+    if (m_debugMode)
+    {
+        return nullptr;
+    }
+    const SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerW(serviceName.c_str(), handler);
+    if (!handle)
+    {
+        throw Win32::CWin32Exception(L"CServiceControlManagerInterface::RegisterControlHandler()", ::GetLastError());
+    }
+    return handle;
+}
+
+void CServiceControlManagerInterface::SetStatus(SERVICE_STATUS_HANDLE handle, const SERVICE_STATUS &status)
+{
+    if (status.dwCurrentState == SERVICE_STOPPED)
+    {
+        RecordExitCode(status);
+    }
+    if (m_debugMode)
+    {
+        return;
+    }
+    SERVICE_STATUS sent = status;
+    if (!::SetServiceStatus(handle, &sent))
+    {
+        throw Win32::CWin32Exception(L"CServiceControlManagerInterface::SetStatus()", ::GetLastError());
+    }
+}
+
+void CServiceControlManagerInterface::RecordExitCode(const SERVICE_STATUS &status)
+{
+    DWORD code = 0;
+    if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+    {
+        code = status.dwServiceSpecificExitCode;
+    }
+    else if (status.dwWin32ExitCode != 0)
+    {
+        code = 5;
+    }
+    // Stop reports come from several threads; only the first error is kept.
+    DWORD none = 0;
+    if (code != 0)
+    {
+        m_exitCode.compare_exchange_strong(none, code);
+    }
+}
+
+bool CServiceControlManagerInterface::IsDebugMode() const
+{
+    return m_debugMode;
+}
+
+void CServiceControlManagerInterface::SetDebugMode(const std::wstring &, const std::wstring &)
+{
+    m_debugMode = true;
+}
+
+bool CServiceControlManagerInterface::GetDisplayMessages() const
+{
+    return m_displayMessages;
+}
+
+void CServiceControlManagerInterface::SetDisplayMessages(bool display)
+{
+    m_displayMessages = display;
+}
+
+int CServiceControlManagerInterface::GetCommandLineArgs(wchar_t **&argv)
+{
+    if (!m_arguments.IsValid())
+    {
+        int count = 0;
+        m_arguments.Reset(::CommandLineToArgvW(::GetCommandLineW(), &count));
+        if (!m_arguments.IsValid())
+        {
+            throw Win32::CWin32Exception(L"CServiceControlManagerInterface::GetCommandLineArgs()", ::GetLastError());
+        }
+        m_argumentCount = count;
+    }
+    argv = m_arguments.Get();
+    return m_argumentCount;
+}
+
+std::wstring CServiceControlManagerInterface::GetExecutableName() const
+{
+    return Win32::GetFileNamePart(GetExecutablePath());
+}
+
+std::wstring CServiceControlManagerInterface::GetExecutablePath() const
+{
+    return Win32::GetModuleFileName();
+}
+
+void CServiceControlManagerInterface::MessageBox(const std::wstring &text, const std::wstring &title)
+{
+    try
+    {
+        if (m_messageBoxLoggingMode == 1 && Win32::CDebugTrace::IsAvailable())
+        {
+            Win32::CDebugTrace::Instance().LogMessage(L"MessageBox: " + text);
+        }
+        if (m_displayMessages)
+        {
+            m_platform.MessageBoxW(text.c_str(), title.c_str(), MB_OK | s_serviceNotification);
+        }
+    }
+    catch (...)
+    {
+        // A message that cannot be shown must not end what was being reported.
+    }
+}
+
+void CServiceControlManagerInterface::InstallService(const std::wstring &serviceName, DWORD serviceType,
+                                                     const ServiceConfiguration &configuration,
+                                                     const std::wstring &commandLine)
+{
+    CServiceInstaller(m_platform, *this).Install(serviceName, serviceType, configuration, commandLine);
+}
+
+void CServiceControlManagerInterface::RemoveService(const std::wstring &serviceName)
+{
+    CServiceInstaller(m_platform, *this).Remove(serviceName);
+}
+
+bool CServiceControlManagerInterface::IsVistaOrLater() const
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return m_platform.GetVersionExW(version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+           version.dwMajorVersion >= 6;
+}
+
+int CServiceControlManagerInterface::RunElevated(const std::wstring &title, const std::wstring &message,
+                                                 DWORD &error)
+{
+    if (m_platform.MessageBoxW(message.c_str(), title.c_str(), MB_RETRYCANCEL | s_serviceNotification) != IDRETRY)
+    {
+        return 1;
+    }
+    wchar_t **argv = nullptr;
+    const int argc = GetCommandLineArgs(argv);
+    // Quoted so that the elevated copy's argument vector is this one's.
+    std::wstring parameters;
+    for (int i = 1; i < argc; ++i)
+    {
+        parameters += Win32::QuoteCommandLineArgument(argv[i]) + L" ";
+    }
+    const bool attached = ::AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
+    const INT_PTR result = reinterpret_cast<INT_PTR>(
+        m_platform.ShellExecuteW(L"runas", argv[0], parameters.c_str(), nullptr, SW_SHOW));
+    if (attached)
+    {
+        ::FreeConsole();
+    }
+    // The shell's launch reports failure as a value below 32.
+    if (result < 32)
+    {
+        error = static_cast<DWORD>(result);
+        return 2;
+    }
+    return 0;
+}
+
+DWORD CServiceControlManagerInterface::StartDispatcher(const SERVICE_TABLE_ENTRYW *table)
+{
+    if (m_debugMode)
+    {
+        if (!m_debugDispatcher)
+        {
+            throw Win32::CException(L"CServiceControlManagerInterface::StartDispatcher()",
+                                    L"No debug dispatcher to run the services as a process");
+        }
+        m_debugDispatcher->DispatchServices(table);
+    }
+    else if (!m_platform.StartServiceCtrlDispatcherW(table))
+    {
+        throw Win32::CWin32Exception(L"Failed to start service", ::GetLastError());
+    }
+    return m_exitCode;
+}
+
+DWORD CServiceControlManagerInterface::MapStartupType(LONG startType)
+{
+    switch (startType)
+    {
+    case ServiceConfiguration::Disabled:
+        return SERVICE_DISABLED;
+    case ServiceConfiguration::Manual:
+        return SERVICE_DEMAND_START;
+    case ServiceConfiguration::Automatic:
+    case ServiceConfiguration::AutomaticDelayed:
+        return SERVICE_AUTO_START;
+    default:
+        throw Win32::CException(L"CServiceControlManagerInterface::MapStartupType()",
+                                L"Unexpected service startup type: " +
+                                    Win32::ToHexString(static_cast<unsigned long>(startType), Win32::HexPrefix));
+    }
+}
+
+DWORD CServiceControlManagerInterface::MapServiceSidType(LONG sidType)
+{
+    switch (sidType)
+    {
+    case ServiceConfiguration::SidNotConfigured:
+    case ServiceConfiguration::SidNone:
+        return SERVICE_SID_TYPE_NONE;
+    case ServiceConfiguration::SidRestricted:
+        return SERVICE_SID_TYPE_RESTRICTED;
+    case ServiceConfiguration::SidUnrestricted:
+        return SERVICE_SID_TYPE_UNRESTRICTED;
+    default:
+        throw Win32::CException(L"CServiceControlManagerInterface::MapServiceSidType()",
+                                L"Unexpected service SID type: " +
+                                    Win32::ToHexString(static_cast<unsigned long>(sidType), Win32::HexPrefix));
+    }
+}
+
+} // namespace Service
+} // namespace CorvaneTools

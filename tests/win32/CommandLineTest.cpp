@@ -1,0 +1,35 @@
+#include "win32/CommandLine.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using CorvaneTools::Win32::QuoteCommandLineArgument;
+
+TEST(CommandLineTest, QuotedArgumentsSplitBackUnchanged)
+{
+    const std::vector<std::wstring> arguments = {
+        L"plain",     L"C:\\Program Files\\Tessaly logs", L"", L"tab\there", L"say \"hi\"", L"\"", L"trail\\",
+        L"two\\\\",   L"C:\\dir\\", L"back\\\"slash", L"\\\\server\\share", L"a\\\\\"b", L"  "};
+    std::wstring commandLine = L"program";
+    for (const auto &argument : arguments)
+    {
+        commandLine += L" " + QuoteCommandLineArgument(argument);
+    }
+    int count = 0;
+    wchar_t **split = ::CommandLineToArgvW(commandLine.c_str(), &count);
+    ASSERT_NE(nullptr, split);
+    EXPECT_EQ(arguments, std::vector<std::wstring>(split + 1, split + count)) << commandLine;
+    ::LocalFree(split);
+}
+
+TEST(CommandLineTest, QuotesOnlyWhatNeedsIt)
+{
+    EXPECT_EQ(L"C:\\dir\\", QuoteCommandLineArgument(L"C:\\dir\\"));
+    EXPECT_EQ(L"\"\"", QuoteCommandLineArgument(L""));
+    EXPECT_EQ(L"\"a b\\\\\"", QuoteCommandLineArgument(L"a b\\"));
+    EXPECT_EQ(L"\"\\\\\\\"x\"", QuoteCommandLineArgument(L"\\\"x"));
+}
