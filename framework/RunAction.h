@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+
+namespace CorvaneTools {
+namespace Service {
+
+// What a run of the program does, as its command line asked.
+enum RunAction : LONG
+{
+    None = 0,
+    ShowUsage = 1,
+    UnknownOption = 3,
+    ServiceSpecificOption = 4,
+    TooManyOptions = 5,
+    Install = 7,
+    Remove = 9,
+    RunAsProcess = 11,
+    RunAsService = 12,
+    HasRun = 13,
+};
+
+} // namespace Service
+} // namespace CorvaneTools
