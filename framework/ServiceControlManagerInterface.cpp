@@ -1,5 +1,6 @@
 #include "framework/ServiceControlManagerInterface.h"
 
+#include "framework/DebugServiceDispatcher.h"
 #include "framework/ServiceControlManagerPlatform.h"
 #include "framework/ServiceInstaller.h"
 #include "win32/CommandLine.h"
@@ -22,7 +23,8 @@ const UINT s_serviceNotification = 0x00200000;
 } // namespace
 
 CServiceControlManagerInterface::CServiceControlManagerInterface(DWORD messageBoxLoggingMode)
-    : CServiceControlManagerInterface(messageBoxLoggingMode, CServiceControlManagerPlatform::Instance(), nullptr)
+    : CServiceControlManagerInterface(messageBoxLoggingMode, CServiceControlManagerPlatform::Instance(),
+                                      &CDebugServiceDispatcher::Instance())
 {
 }
 
