@@ -7,6 +7,7 @@
 #include "win32/KernelObjectName.h"
 #include "win32/SmartHandle.h"
 
+#include "tests/framework/ServiceQuery.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"
 #include "tests/support/WaitUntil.h"
@@ -26,11 +27,7 @@ typedef std::array<DWORD, 7> Fields;
 
 SERVICE_STATUS_PROCESS Query(SC_HANDLE service)
 {
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    ::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof(status),
-                           &needed);
-    return status;
+    return TestSupport::QueryServiceStatus(service);
 }
 
 Fields FieldsOf(const SERVICE_STATUS_PROCESS &s)
