@@ -1,0 +1,162 @@
+#include "service/PollingThread.h"
+
+#include "win32/ErrorMessage.h"
+#include "win32/Exception.h"
+
+using CorvaneTools::Service::IShutdownService;
+using CorvaneTools::Win32::CException;
+using CorvaneTools::Win32::CManualResetEvent;
+using CorvaneTools::Win32::CThread;
+using CorvaneTools::Win32::GetLastErrorMessage;
+
+namespace {
+
+// How long the owner gives a stopped thread before it ends it forcibly.
+const DWORD StopTimeoutMs = 5000;
+
+} // namespace
+
+CPollingThread::CPollingThread(CTcpStatistics &statistics)
+    : m_statistics(statistics), m_shutdownService(nullptr), m_pollIntervalMs(DefaultPollIntervalMs),
+      m_thread(*this)
+{
+}
+
+CPollingThread::~CPollingThread()
+{
+    try
+    {
+        if (m_thread.IsRunning())
+        {
+            m_stopEvent.Set();
+            if (!m_thread.Wait(StopTimeoutMs))
+            {
+                m_thread.Terminate(0);
+            }
+        }
+    }
+    catch (...)
+    {
+    }
+}
+
+void CPollingThread::SetPollInterval(DWORD pollIntervalMs)
+{
+    m_pollIntervalMs = pollIntervalMs;
+}
+
+void CPollingThread::Start(IShutdownService &shutdownService)
+{
+    m_shutdownService = &shutdownService;
+    m_thread.Start();
+}
+
+void CPollingThread::Pause()
+{
+    m_continueEvent.Reset();
+    m_pauseEvent.Set();
+}
+
+void CPollingThread::Continue()
+{
+    m_pauseEvent.Reset();
+    m_continueEvent.Set();
+}
+
+void CPollingThread::Stop()
+{
+    m_stopEvent.Set();
+}
+
+const CThread &CPollingThread::GetThread() const
+{
+    return m_thread;
+}
+
+const CManualResetEvent &CPollingThread::GetPauseEvent() const
+{
+    return m_pauseEvent;
+}
+
+const CManualResetEvent &CPollingThread::GetContinueEvent() const
+{
+    return m_continueEvent;
+}
+
+unsigned int CPollingThread::Run()
+{
+    try
+    {
+        const HANDLE running[2] = {m_stopEvent.GetWaitHandle(), m_pauseEvent.GetWaitHandle()};
+        bool stopSeen = m_stopEvent.IsSignalled();
+        bool sampleNow = true;
+        while (!stopSeen)
+        {
+            if (sampleNow)
+            {
+                Sample();
+                sampleNow = false;
+            }
+            const DWORD result = ::WaitForMultipleObjects(2, running, FALSE, m_pollIntervalMs);
+            if (result == WAIT_OBJECT_0)
+            {
+                stopSeen = true;
+            }
+            else if (result == WAIT_TIMEOUT)
+            {
+                sampleNow = true;
+            }
+            else if (result == WAIT_OBJECT_0 + 1)
+            {
+                stopSeen = WaitWhilePaused(running[0]);
+                sampleNow = true;
+            }
+            else
+            {
+                throw CException(L"CService::Run()", L"Running - Unexpected return value from WaitForMultipleObjects: " +
+                                                         GetLastErrorMessage(::GetLastError(), true));
+            }
+        }
+        return 1;
+    }
+    catch (...)
+    {
+        // The framework logs the stop; the thread itself says nothing.
+        try
+        {
+            m_shutdownService->ShutdownService(ErrorExitCode);
+        }
+        catch (...)
+        {
+        }
+        return 0;
+    }
+}
+
+void CPollingThread::Sample()
+{
+    m_statistics.ProcessStats();
+    if (m_statistics.HasTcp6Table())
+    {
+        m_statistics.ProcessStatsIPv6();
+    }
+}
+
+// True when the stop came while paused; a continue makes the next sample happen at once.
+bool CPollingThread::WaitWhilePaused(HANDLE stop)
+{
+    m_pauseEvent.Reset();
+    const HANDLE paused[2] = {stop, m_continueEvent.GetWaitHandle()};
+    const DWORD result = ::WaitForMultipleObjects(2, paused, FALSE, INFINITE);
+    if (result == WAIT_OBJECT_0)
+    {
+        return true;
+    }
+    if (result == WAIT_OBJECT_0 + 1)
+    {
+        m_continueEvent.Reset();
+        return m_stopEvent.IsSignalled();
+    }
+    throw CException(L"CService::Run()", L"Paused - Unexpected return value from WaitForMultipleObjects: " +
+                                             GetLastErrorMessage(::GetLastError(), true));
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "framework/IShutdownService.h"
+#include "service/TcpStatistics.h"
+#include "win32/Event.h"
+#include "win32/IRunnable.h"
+#include "win32/Thread.h"
+
+// The service's main loop: one sample at once, then one per poll interval, steered only
+// through the three events. Started once per service run.
+class CPollingThread : public CorvaneTools::Win32::IRunnable
+{
+public:
+    static const DWORD DefaultPollIntervalMs = 1000;
+    // The service-specific exit code after an error on this thread.
+    static const DWORD ErrorExitCode = 5;
+
+    explicit CPollingThread(CTcpStatistics &statistics);
+    // Stops a thread still running and waits for it, terminating it when it will not end.
+    ~CPollingThread();
+    CPollingThread(const CPollingThread &) = delete;
+    CPollingThread &operator=(const CPollingThread &) = delete;
+
+    void SetPollInterval(DWORD pollIntervalMs);
+    void Start(CorvaneTools::Service::IShutdownService &shutdownService);
+
+    void Pause();
+    void Continue();
+    void Stop();
+
+    // The thread body: 1 after an orderly stop, 0 after an error.
+    unsigned int Run() override;
+
+    const CorvaneTools::Win32::CThread &GetThread() const;
+    const CorvaneTools::Win32::CManualResetEvent &GetPauseEvent() const;
+    const CorvaneTools::Win32::CManualResetEvent &GetContinueEvent() const;
+
+private:
+    void Sample();
+    bool WaitWhilePaused(HANDLE stop);
+
+    CTcpStatistics &m_statistics;
+    CorvaneTools::Service::IShutdownService *m_shutdownService;
+    DWORD m_pollIntervalMs;
+    CorvaneTools::Win32::CManualResetEvent m_stopEvent;
+    CorvaneTools::Win32::CManualResetEvent m_pauseEvent;
+    CorvaneTools::Win32::CManualResetEvent m_continueEvent;
+    // Last, so that it is made after and could be ended before what it uses.
+    CorvaneTools::Win32::CThread m_thread;
+};

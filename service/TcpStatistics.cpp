@@ -1,0 +1,245 @@
+#include "service/TcpStatistics.h"
+
+#include "win32/DebugTrace.h"
+#include "win32/RegistryKey.h"
+#include "win32/SystemTime.h"
+#include "win32/ToString.h"
+
+#include <algorithm>
+#include <cstring>
+
+using CorvaneTools::Win32::CDebugTrace;
+using CorvaneTools::Win32::CException;
+using CorvaneTools::Win32::CRegistryKey;
+using CorvaneTools::Win32::CSystemTime;
+using CorvaneTools::Win32::CWin32Exception;
+using CorvaneTools::Win32::ToString;
+
+namespace {
+
+typedef void (CPerformanceCounters::*StateSetter)(DWORD value, bool isIPv4);
+
+const DWORD TimeWaitIndex = 10;
+
+// In state order 1 to 12; TIME_WAIT has a setter of its own that also keeps the maximum.
+const struct
+{
+    const wchar_t *label;
+    StateSetter setter;
+} s_states[TcpStateCounts::NumStates] = {
+    {L"CLOSED: ", &CPerformanceCounters::SetClosed},
+    {L"LISTEN: ", &CPerformanceCounters::SetListen},
+    {L"SYN-SENT: ", &CPerformanceCounters::SetSynSent},
+    {L"SYN-RECEIVED: ", &CPerformanceCounters::SetSynRcvd},
+    {L"ESTABLISHED: ", &CPerformanceCounters::SetEstablished},
+    {L"FIN-WAIT-1: ", &CPerformanceCounters::SetFinWait1},
+    {L"FIN-WAIT-2: ", &CPerformanceCounters::SetFinWait2},
+    {L"CLOSE-WAIT: ", &CPerformanceCounters::SetCloseWait},
+    {L"CLOSING: ", &CPerformanceCounters::SetClosing},
+    {L"LAST-ACK: ", &CPerformanceCounters::SetLastAck},
+    {L"TIME-WAIT: ", nullptr},
+    {L"DELETE-TCB: ", &CPerformanceCounters::SetDeleteTCB},
+};
+
+const wchar_t *const s_parametersKey = L"SYSTEM\\CurrentControlSet\\Services\\TcpIp\\Parameters";
+
+void Log(const std::wstring &message)
+{
+    if (CDebugTrace::IsAvailable())
+    {
+        CDebugTrace::Instance().LogMessage(message);
+    }
+}
+
+std::wstring Now()
+{
+    CSystemTime now;
+    ::GetLocalTime(&now);
+    return now.GetAsDateTime();
+}
+
+// 0 when the value is missing, of another type or size, or cannot be read at all.
+DWORD ReadParameter(const wchar_t *name, const std::wstring &where)
+{
+    DWORD value = 0;
+    try
+    {
+        const CRegistryKey key(HKEY_LOCAL_MACHINE, s_parametersKey, KEY_READ);
+        if (!key.QueryValue(name, value))
+        {
+            value = 0;
+            Log(where + L" - HKLM\\" + s_parametersKey + L"\\" + name + L" is NOT set");
+        }
+    }
+    catch (...)
+    {
+        value = 0;
+        try
+        {
+            Log(where + L" - Unexpected exception");
+        }
+        catch (...)
+        {
+        }
+    }
+    return value;
+}
+
+} // namespace
+
+CTcpTableBuffer::CTcpTableBuffer() : m_capacity(0)
+{
+}
+
+void CTcpTableBuffer::GrowTo(DWORD size)
+{
+    if (size > m_capacity)
+    {
+        m_data.reset(new BYTE[size]);
+        m_capacity = size;
+    }
+}
+
+BYTE *CTcpTableBuffer::GetData() const
+{
+    return m_data.get();
+}
+
+DWORD CTcpTableBuffer::GetCapacity() const
+{
+    return m_capacity;
+}
+
+const CTcpStatistics::TableKind CTcpStatistics::IPv4Table = {
+    L"CService::ProcessStats()", L"GetExtendedTcpTable failed", L"IPv4 - Processing - started - ",
+    &ITcpTables::GetExtendedTcpTable, 24};
+
+const CTcpStatistics::TableKind CTcpStatistics::IPv6Table = {
+    L"CService::ProcessStatsIPv6()", L"GetTcp6Table failed", L"IPv6 - Processing - started - ",
+    &ITcpTables::GetTcp6Table, 52};
+
+CTcpStatistics::CTcpStatistics(ITcpTables &tables) : m_tables(tables), m_counters(nullptr)
+{
+}
+
+void CTcpStatistics::SetCounters(CPerformanceCounters *counters)
+{
+    m_counters = counters;
+}
+
+bool CTcpStatistics::HasTcp6Table() const
+{
+    return m_tables.HasTcp6Table();
+}
+
+void CTcpStatistics::ProcessStats()
+{
+    Process(IPv4Table, m_ipv4Buffer, true);
+}
+
+void CTcpStatistics::ProcessStatsIPv6()
+{
+    Process(IPv6Table, m_ipv6Buffer, false);
+}
+
+const CTcpTableBuffer &CTcpStatistics::GetBuffer(bool isIPv4) const
+{
+    return isIPv4 ? m_ipv4Buffer : m_ipv6Buffer;
+}
+
+void CTcpStatistics::Process(const TableKind &kind, CTcpTableBuffer &buffer, bool isIPv4)
+{
+    Log(kind.started + Now());
+    Fetch(kind, buffer);
+    TcpStateCounts counts;
+    Count(kind, buffer, counts);
+    UpdateCounters(counts, isIPv4);
+}
+
+// A table that grows between the size answer and the next call just costs another round.
+void CTcpStatistics::Fetch(const TableKind &kind, CTcpTableBuffer &buffer)
+{
+    for (;;)
+    {
+        DWORD size = buffer.GetCapacity();
+        const DWORD result = (m_tables.*kind.call)(buffer.GetData(), &size);
+        if (result == NO_ERROR)
+        {
+            return;
+        }
+        if (result != ERROR_INSUFFICIENT_BUFFER)
+        {
+            throw CWin32Exception(kind.where, kind.failure, result);
+        }
+        buffer.GrowTo(size);
+    }
+}
+
+// Only the state of each row is read; rows the buffer cannot hold are not read at all.
+void CTcpStatistics::Count(const TableKind &kind, const CTcpTableBuffer &buffer, TcpStateCounts &counts)
+{
+    std::fill(counts.counts, counts.counts + TcpStateCounts::NumStates, 0);
+    const BYTE *data = buffer.GetData();
+    if (buffer.GetCapacity() < sizeof(DWORD))
+    {
+        return;
+    }
+    DWORD entries;
+    std::memcpy(&entries, data, sizeof(entries));
+    entries = std::min(entries, (buffer.GetCapacity() - static_cast<DWORD>(sizeof(DWORD))) / kind.rowSize);
+    const BYTE *row = data + sizeof(DWORD);
+    for (DWORD i = 0; i < entries; ++i, row += kind.rowSize)
+    {
+        DWORD state;
+        std::memcpy(&state, row, sizeof(state));
+        if (state - 1 >= TcpStateCounts::NumStates)
+        {
+            throw CException(kind.where, L"Unknown TCP state: " + ToString(state));
+        }
+        ++counts.counts[state - 1];
+    }
+}
+
+void CTcpStatistics::UpdateCounters(const TcpStateCounts &counts, bool isIPv4)
+{
+    if (m_counters)
+    {
+        for (DWORD i = 0; i < TcpStateCounts::NumStates; ++i)
+        {
+            if (i == TimeWaitIndex)
+            {
+                m_counters->SetTimeWait(static_cast<int>(counts.counts[i]), isIPv4);
+            }
+            else
+            {
+                (m_counters->*s_states[i].setter)(counts.counts[i], isIPv4);
+            }
+        }
+    }
+    for (DWORD i = 0; i < TcpStateCounts::NumStates; ++i)
+    {
+        if (counts.counts[i] != 0)
+        {
+            Log(s_states[i].label + ToString(counts.counts[i]));
+        }
+    }
+}
+
+void CTcpStatistics::CheckMaxUserPortValue()
+{
+    const DWORD value = ReadParameter(L"MaxUserPort", L"CService::CheckMaxUserPortValue()");
+    if (m_counters)
+    {
+        m_counters->SetMaxUserPort(value);
+    }
+}
+
+void CTcpStatistics::CheckTcpTimedWaitDelayValue()
+{
+    // The texts name the other check, as the service has always logged them.
+    const DWORD value = ReadParameter(L"TcpTimedWaitDelay", L"CService::ReadMaxUserPortValue()");
+    if (m_counters)
+    {
+        m_counters->SetTcpTimedWaitDelay(value);
+    }
+}

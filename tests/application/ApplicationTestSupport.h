@@ -1,0 +1,194 @@
+#pragma once
+
+#include "perfmon/PerformanceDataBlock.h"
+#include "service/PerformanceCounters.h"
+#include "service/TcpCounterSchema.h"
+#include "service/TcpTables.h"
+#include "win32/DebugTrace.h"
+#include "win32/Event.h"
+#include "win32/KernelObjectName.h"
+
+#include "tests/support/FakeCounterInstallation.h"
+#include "tests/support/TestNames.h"
+#include "tests/support/WaitUntil.h"
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ApplicationTest {
+
+// A publishing counter set under a name of the test's own, and its values as a reader of
+// the shared block finds them.
+class CPublishedCounters
+{
+public:
+    CPublishedCounters() : m_installation(100, Checksum()), m_schema(L"009")
+    {
+        BuildTcpCounterSchema(m_schema);
+        m_block.reset(new CorvaneTools::PerfMon::CPerformanceDataBlock(
+            CorvaneTools::Win32::CGlobalName(m_installation.Name()), m_schema, m_installation.First(), nullptr));
+        m_counters.reset(new CPerformanceCounters(true, nullptr, m_installation.Name()));
+    }
+
+    CPerformanceCounters &Counters()
+    {
+        return *m_counters;
+    }
+
+    ULONGLONG operator[](int counter) const
+    {
+        ULONGLONG value;
+        std::memcpy(&value, m_block->GetCounterData() + 8 * counter, sizeof(value));
+        return value;
+    }
+
+private:
+    static std::wstring Checksum()
+    {
+        CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
+        BuildTcpCounterSchema(schema);
+        return schema.GetChecksum();
+    }
+
+    TestSupport::CFakeCounterInstallation m_installation;
+    CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
+    std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataBlock> m_block;
+    std::unique_ptr<CPerformanceCounters> m_counters;
+};
+
+// What the process-wide log wrote while this object lived, as messages without the
+// thread identifier.
+class CCapturedLog
+{
+public:
+    CCapturedLog()
+    {
+        char folder[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, folder);
+        const std::wstring name = TestSupport::UniqueName(L"Application.log");
+        m_path = folder + std::string(name.begin(), name.end());
+        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(m_path);
+    }
+
+    ~CCapturedLog()
+    {
+        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string("CorvaneTools.log"));
+        ::DeleteFileA(m_path.c_str());
+    }
+
+    CCapturedLog(const CCapturedLog &) = delete;
+    CCapturedLog &operator=(const CCapturedLog &) = delete;
+
+    std::vector<std::string> Messages() const
+    {
+        // Closing lets the file be read; a later line opens it again.
+        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string());
+        std::ostringstream content;
+        content << std::ifstream(m_path, std::ios::binary).rdbuf();
+        const std::string text = content.str();
+        std::vector<std::string> messages;
+        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        {
+            const std::string line = text.substr(start, end - start);
+            const size_t colon = line.find(": ");
+            if (line.compare(0, 8, "********") != 0 && colon != std::string::npos)
+            {
+                messages.push_back(line.substr(colon + 2));
+            }
+        }
+        return messages;
+    }
+
+private:
+    std::string m_path;
+};
+
+const DWORD ListenState = 2;
+
+// Tables as a test wants them: the given states, the platform's size protocol, a table
+// that grows once between the size answer and the next call, or a failure.
+class CFakeTcpTables : public ITcpTables
+{
+public:
+    struct Table
+    {
+        std::vector<DWORD> states;
+        DWORD error = NO_ERROR;
+        size_t growBy = 0;
+        std::vector<DWORD> sizesPassed;
+    };
+
+    explicit CFakeTcpTables(bool hasTcp6Table = true) : m_hasTcp6Table(hasTcp6Table), m_ipv4Samples(0), m_ipv6Samples(0)
+    {
+    }
+
+    DWORD GetExtendedTcpTable(void *table, DWORD *size) override
+    {
+        const DWORD result = Reply(m_ipv4, 24, table, size);
+        if (result == NO_ERROR)
+        {
+            m_ticks.push_back(::GetTickCount64());
+            ++m_ipv4Samples;
+            m_sampled.Set();
+        }
+        return result;
+    }
+
+    DWORD GetTcp6Table(void *table, DWORD *size) override
+    {
+        const DWORD result = Reply(m_ipv6, 52, table, size);
+        m_ipv6Samples += result == NO_ERROR;
+        return result;
+    }
+
+    bool HasTcp6Table() const override
+    {
+        return m_hasTcp6Table;
+    }
+
+    Table m_ipv4;
+    Table m_ipv6;
+    const bool m_hasTcp6Table;
+    std::atomic<int> m_ipv4Samples;
+    std::atomic<int> m_ipv6Samples;
+    // Set by each IPv4 table handed out.
+    CorvaneTools::Win32::CAutoResetEvent m_sampled;
+    // When each IPv4 table was handed out; read only once the sampling thread has ended.
+    std::vector<ULONGLONG> m_ticks;
+
+private:
+    static DWORD Reply(Table &table, DWORD rowSize, void *buffer, DWORD *size)
+    {
+        table.sizesPassed.push_back(*size);
+        if (table.error != NO_ERROR)
+        {
+            return table.error;
+        }
+        const DWORD required = static_cast<DWORD>(sizeof(DWORD) + table.states.size() * rowSize);
+        if (*size < required)
+        {
+            *size = required;
+            table.states.insert(table.states.end(), table.growBy, ListenState);
+            table.growBy = 0;
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        BYTE *out = static_cast<BYTE *>(buffer);
+        const DWORD entries = static_cast<DWORD>(table.states.size());
+        std::memcpy(out, &entries, sizeof(entries));
+        for (DWORD i = 0; i < entries; ++i)
+        {
+            // Every field but the state holds a value no state has.
+            BYTE *row = out + sizeof(DWORD) + i * rowSize;
+            std::memset(row, 0xEE, rowSize);
+            std::memcpy(row, &table.states[i], sizeof(DWORD));
+        }
+        return NO_ERROR;
+    }
+};
+
+} // namespace ApplicationTest
