@@ -13,8 +13,32 @@ CSmartHandle::CSmartHandle(HANDLE handle) : m_handle(handle)
 {
 }
 
+CSmartHandle::CSmartHandle(CSmartHandle &&other) noexcept : m_handle(other.m_handle)
+{
+    other.m_handle = INVALID_HANDLE_VALUE;
+}
+
+CSmartHandle &CSmartHandle::operator=(CSmartHandle &&other) noexcept
+{
+    if (this != &other)
+    {
+        try
+        {
+            Close();
+        }
+        catch (const CWin32Exception &)
+        {
+        }
+        m_handle = other.m_handle;
+        other.m_handle = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+}
+
 CSmartHandle::~CSmartHandle()
 {
+    // A handle closed between a failing call and the reading of its error must not change it.
+    const DWORD error = ::GetLastError();
     try
     {
         Close();
@@ -22,6 +46,7 @@ CSmartHandle::~CSmartHandle()
     catch (const CWin32Exception &)
     {
     }
+    ::SetLastError(error);
 }
 
 CSmartHandle &CSmartHandle::operator=(HANDLE handle)

@@ -15,6 +15,9 @@ public:
 
     CSmartHandle(const CSmartHandle &) = delete;
     CSmartHandle &operator=(const CSmartHandle &) = delete;
+    // The handle moves; the source is left holding none.
+    CSmartHandle(CSmartHandle &&other) noexcept;
+    CSmartHandle &operator=(CSmartHandle &&other) noexcept;
 
     // Closes the current handle unless it is the same one.
     CSmartHandle &operator=(HANDLE handle);
@@ -27,7 +30,8 @@ public:
 
     void Close();
     void Attach(HANDLE handle);
-    HANDLE Detach();
+    // Gives the handle up without closing it.
+    [[nodiscard]] HANDLE Detach();
 
     HANDLE GetWaitHandle() const override;
 
