@@ -155,9 +155,9 @@ void CServiceControlManagerInterface::MessageBox(const std::wstring &text, const
 {
     try
     {
-        if (m_messageBoxLoggingMode == 1 && Win32::CDebugTrace::IsAvailable())
+        if (m_messageBoxLoggingMode == 1)
         {
-            Win32::CDebugTrace::Instance().LogMessage(L"MessageBox: " + text);
+            Win32::CDebugTrace::Log(L"MessageBox: " + text);
         }
         if (m_displayMessages)
         {

@@ -277,11 +277,8 @@ DWORD CServiceStatus::RegisterFilter(void *filter, DWORD flags)
     if (IsDebugMode())
     {
         // There is no status handle to deliver to when running as a process.
-        if (Win32::CDebugTrace::IsAvailable())
-        {
-            Win32::CDebugTrace::Instance().LogMessage(
-                L"CServiceStatus::RegisterForDeviceNotification() - skipped when running service in debug mode");
-        }
+        Win32::CDebugTrace::Log(
+            L"CServiceStatus::RegisterForDeviceNotification() - skipped when running service in debug mode");
     }
     else
     {

@@ -43,14 +43,6 @@ const struct
 
 const wchar_t *const s_parametersKey = L"SYSTEM\\CurrentControlSet\\Services\\TcpIp\\Parameters";
 
-void Log(const std::wstring &message)
-{
-    if (CDebugTrace::IsAvailable())
-    {
-        CDebugTrace::Instance().LogMessage(message);
-    }
-}
-
 std::wstring Now()
 {
     CSystemTime now;
@@ -68,7 +60,7 @@ DWORD ReadParameter(const wchar_t *name, const std::wstring &where)
         if (!key.QueryValue(name, value))
         {
             value = 0;
-            Log(where + L" - HKLM\\" + s_parametersKey + L"\\" + name + L" is NOT set");
+            CDebugTrace::Log(where + L" - HKLM\\" + s_parametersKey + L"\\" + name + L" is NOT set");
         }
     }
     catch (...)
@@ -76,7 +68,7 @@ DWORD ReadParameter(const wchar_t *name, const std::wstring &where)
         value = 0;
         try
         {
-            Log(where + L" - Unexpected exception");
+            CDebugTrace::Log(where + L" - Unexpected exception");
         }
         catch (...)
         {
@@ -149,7 +141,7 @@ const CTcpTableBuffer &CTcpStatistics::GetBuffer(bool isIPv4) const
 
 void CTcpStatistics::Process(const TableKind &kind, CTcpTableBuffer &buffer, bool isIPv4)
 {
-    Log(kind.started + Now());
+    CDebugTrace::Log(kind.started + Now());
     Fetch(kind, buffer);
     TcpStateCounts counts;
     Count(kind, buffer, counts);
@@ -220,7 +212,7 @@ void CTcpStatistics::UpdateCounters(const TcpStateCounts &counts, bool isIPv4)
     {
         if (counts.counts[i] != 0)
         {
-            Log(s_states[i].label + ToString(counts.counts[i]));
+            CDebugTrace::Log(s_states[i].label + ToString(counts.counts[i]));
         }
     }
 }

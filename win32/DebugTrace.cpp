@@ -30,6 +30,14 @@ bool CDebugTrace::IsAvailable()
     return !s_gone;
 }
 
+void CDebugTrace::Log(const std::wstring &message)
+{
+    if (IsAvailable())
+    {
+        Instance().LogMessage(message);
+    }
+}
+
 void CDebugTrace::MarkGone()
 {
     s_gone = true;

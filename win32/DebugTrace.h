@@ -13,6 +13,8 @@ class CDebugTrace : public CMessageLog
 public:
     static CDebugTrace &Instance();
     static bool IsAvailable();
+    // Logs the message while the trace is available, and drops it after.
+    static void Log(const std::wstring &message);
 
 private:
     CDebugTrace();

@@ -63,14 +63,28 @@ const CheckCase s_checks[] = {
      "TcpTimedWaitDelay is NOT set"},
 };
 
-// Runs one check with the counter at a non-zero value first, so that 0 is shown written.
-std::vector<std::string> RunCheck(const CheckCase &c, CPublishedCounters &published, CTcpStatistics &statistics)
+// A sampler publishing into counters of the test's own, for the registry checks.
+struct CCheckedStatistics
 {
-    c.counter == MaxUserPort ? published.Counters().SetMaxUserPort(77) : published.Counters().SetTcpTimedWaitDelay(77);
-    CCapturedLog log;
-    (statistics.*c.check)();
-    return log.Messages();
-}
+    CCheckedStatistics() : statistics(tables)
+    {
+        statistics.SetCounters(&published.Counters());
+    }
+
+    // Runs one check with the counter at a non-zero value first, so that 0 is shown written.
+    std::vector<std::string> Run(const CheckCase &c)
+    {
+        c.counter == MaxUserPort ? published.Counters().SetMaxUserPort(77)
+                                 : published.Counters().SetTcpTimedWaitDelay(77);
+        CCapturedLog log;
+        (statistics.*c.check)();
+        return log.Messages();
+    }
+
+    CPublishedCounters published;
+    CFakeTcpTables tables;
+    CTcpStatistics statistics;
+};
 
 } // namespace
 
@@ -78,18 +92,15 @@ TEST(RegistryCheckTest, AnAbsentValueGivesZeroAndTheNotSetLine)
 {
     for (const CheckCase &c : s_checks)
     {
-        CPublishedCounters published;
-        CFakeTcpTables tables;
-        CTcpStatistics statistics(tables);
-        statistics.SetCounters(&published.Counters());
+        CCheckedStatistics checked;
         if (::RegGetValueW(HKEY_LOCAL_MACHINE, s_parameters, c.name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
             ERROR_SUCCESS)
         {
             ADD_FAILURE() << "this platform's registry is expected to lack the value";
             continue;
         }
-        EXPECT_EQ(std::vector<std::string>({c.notSetLine}), RunCheck(c, published, statistics));
-        EXPECT_EQ(0u, published[c.counter]);
+        EXPECT_EQ(std::vector<std::string>({c.notSetLine}), checked.Run(c));
+        EXPECT_EQ(0u, checked.published[c.counter]);
     }
 }
 
@@ -97,15 +108,12 @@ TEST(RegistryCheckTest, APresentValueReachesItsCounterSilently)
 {
     for (const CheckCase &c : s_checks)
     {
-        CPublishedCounters published;
-        CFakeTcpTables tables;
-        CTcpStatistics statistics(tables);
-        statistics.SetCounters(&published.Counters());
+        CCheckedStatistics checked;
         const DWORD value = c.counter == MaxUserPort ? 65534 : 30;
         CScopedParameter parameter(c.name, REG_DWORD, &value, sizeof(value));
-        EXPECT_TRUE(RunCheck(c, published, statistics).empty());
-        EXPECT_EQ(value, published[c.counter]);
-        EXPECT_EQ(0u, published[c.counter == MaxUserPort ? TcpTimedWaitDelay : MaxUserPort]) << "only its own";
+        EXPECT_TRUE(checked.Run(c).empty());
+        EXPECT_EQ(value, checked.published[c.counter]);
+        EXPECT_EQ(0u, checked.published[c.counter == MaxUserPort ? TcpTimedWaitDelay : MaxUserPort]) << "only its own";
     }
 }
 
@@ -129,13 +137,10 @@ TEST(RegistryCheckTest, AValueOfAnotherTypeOrSizeCountsAsNotSet)
     {
         for (const auto &wrong : wrongs)
         {
-            CPublishedCounters published;
-            CFakeTcpTables tables;
-            CTcpStatistics statistics(tables);
-            statistics.SetCounters(&published.Counters());
+            CCheckedStatistics checked;
             CScopedParameter parameter(c.name, wrong.type, wrong.data, wrong.bytes);
-            EXPECT_EQ(std::vector<std::string>({c.notSetLine}), RunCheck(c, published, statistics)) << wrong.type;
-            EXPECT_EQ(0u, published[c.counter]) << wrong.type;
+            EXPECT_EQ(std::vector<std::string>({c.notSetLine}), checked.Run(c)) << wrong.type;
+            EXPECT_EQ(0u, checked.published[c.counter]) << wrong.type;
         }
     }
 }

@@ -9,6 +9,7 @@
 
 #include "tests/support/CatchException.h"
 #include "tests/support/LiveThread.h"
+#include "tests/support/OptexStateView.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
@@ -40,14 +41,11 @@ TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
         SCOPED_TRACE(planted.what);
         const std::wstring name = TestSupport::UniqueName(L"planted");
         const std::wstring lockName = name + CPerformanceDataBlock::LockSuffix;
-        HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16,
-                                              (lockName + COptex::MappingSuffix).c_str());
-        auto *state = static_cast<COptex::SharedState *>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 16));
+        const TestSupport::CPlantedOptexState planter(lockName);
+        COptex::SharedState *const state = planter.Get();
         ASSERT_NE(nullptr, state);
-        state->lockCount = planted.count;
-        state->ownerThreadId = planted.owner;
         // An owner that entered as often as the count says, and no one waiting.
-        state->recursionCount = planted.count;
+        planter.Plant(planted.count, planted.owner, planted.count);
         const DWORD start = ::GetTickCount();
         if (planted.laidOut)
         {
@@ -67,7 +65,5 @@ TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
         const DWORD waited = ::GetTickCount() - start;
         EXPECT_LT(waited, 3 * CPerformanceDataBlock::LockTimeoutMs);
         std::printf("%s: %lu ms\n", planted.what, waited);
-        ::UnmapViewOfFile(state);
-        ::CloseHandle(mapping);
     }
 }

@@ -65,6 +65,52 @@ private:
     void *m_view;
 };
 
+// Another process's hand on a lock's shared state, able to write anything into it; makes the
+// mapping when the lock does not exist yet.
+class CPlantedOptexState
+{
+public:
+    explicit CPlantedOptexState(const std::wstring &lockName)
+        : m_mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16,
+                                         (lockName + CorvaneTools::Win32::COptex::MappingSuffix).c_str())),
+          m_state(m_mapping ? static_cast<CorvaneTools::Win32::COptex::SharedState *>(
+                                  ::MapViewOfFile(m_mapping, FILE_MAP_WRITE, 0, 0, 16))
+                            : nullptr)
+    {
+    }
+
+    ~CPlantedOptexState()
+    {
+        if (m_state)
+        {
+            ::UnmapViewOfFile(m_state);
+        }
+        if (m_mapping)
+        {
+            ::CloseHandle(m_mapping);
+        }
+    }
+
+    CPlantedOptexState(const CPlantedOptexState &) = delete;
+    CPlantedOptexState &operator=(const CPlantedOptexState &) = delete;
+
+    CorvaneTools::Win32::COptex::SharedState *Get() const
+    {
+        return m_state;
+    }
+
+    void Plant(LONG lockCount, DWORD owner, LONG recursion) const
+    {
+        m_state->lockCount = lockCount;
+        m_state->ownerThreadId = owner;
+        m_state->recursionCount = recursion;
+    }
+
+private:
+    HANDLE m_mapping;
+    CorvaneTools::Win32::COptex::SharedState *m_state;
+};
+
 // Whether the lock's event is signalled; consumes the signal if it is.
 inline bool OptexEventIsSet(const std::wstring &lockName)
 {

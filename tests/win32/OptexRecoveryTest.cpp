@@ -236,13 +236,10 @@ TEST(OptexRecoveryTest, PlantedStatesNeverHang)
         const std::wstring name = TestSupport::UniqueName(L"optex");
         COptex optex(CUnqualifiedName(name), nullptr, 0);
         COptexStateView state(name);
-        HANDLE mapping = ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, (name + COptex::MappingSuffix).c_str());
-        ASSERT_NE(nullptr, mapping);
-        auto *shared = static_cast<COptex::SharedState *>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 16));
-        ASSERT_NE(nullptr, shared);
-        shared->lockCount = planted.count;
-        shared->ownerThreadId = planted.owner ? planted.owner : (planted.recursion ? liveThread : 0);
-        shared->recursionCount = planted.recursion;
+        const TestSupport::CPlantedOptexState shared(name);
+        ASSERT_NE(nullptr, shared.Get());
+        shared.Plant(planted.count, planted.owner ? planted.owner : (planted.recursion ? liveThread : 0),
+                     planted.recursion);
         const DWORD start = ::GetTickCount();
         const bool taken = optex.TryEnterFor(300);
         const DWORD waited = ::GetTickCount() - start;
@@ -259,7 +256,5 @@ TEST(OptexRecoveryTest, PlantedStatesNeverHang)
         {
             EXPECT_EQ(planted.count, state.LockCount()) << "the waiter withdrew";
         }
-        ::UnmapViewOfFile(shared);
-        ::CloseHandle(mapping);
     }
 }
