@@ -97,7 +97,7 @@ unsigned int CPollingThread::Run()
                 Sample();
                 sampleNow = false;
             }
-            const DWORD result = ::WaitForMultipleObjects(2, running, FALSE, m_pollIntervalMs);
+            const DWORD result = WaitForEvents(2, running, m_pollIntervalMs);
             if (result == WAIT_OBJECT_0)
             {
                 stopSeen = true;
@@ -133,6 +133,11 @@ unsigned int CPollingThread::Run()
     }
 }
 
+DWORD CPollingThread::WaitForEvents(DWORD count, const HANDLE *events, DWORD timeoutMs)
+{
+    return ::WaitForMultipleObjects(count, events, FALSE, timeoutMs);
+}
+
 void CPollingThread::Sample()
 {
     m_statistics.ProcessStats();
@@ -147,7 +152,7 @@ bool CPollingThread::WaitWhilePaused(HANDLE stop)
 {
     m_pauseEvent.Reset();
     const HANDLE paused[2] = {stop, m_continueEvent.GetWaitHandle()};
-    const DWORD result = ::WaitForMultipleObjects(2, paused, FALSE, INFINITE);
+    const DWORD result = WaitForEvents(2, paused, INFINITE);
     if (result == WAIT_OBJECT_0)
     {
         return true;

@@ -35,6 +35,10 @@ public:
     const CorvaneTools::Win32::CManualResetEvent &GetPauseEvent() const;
     const CorvaneTools::Win32::CManualResetEvent &GetContinueEvent() const;
 
+protected:
+    // Every wait of the loop; tests put results here that real events never give.
+    virtual DWORD WaitForEvents(DWORD count, const HANDLE *events, DWORD timeoutMs);
+
 private:
     void Sample();
     bool WaitWhilePaused(HANDLE stop);

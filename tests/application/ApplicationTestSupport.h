@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,6 +108,14 @@ public:
 private:
     std::string m_path;
 };
+
+// A sample's first log line, with the time it began.
+inline bool IsStartedLine(const std::string &line, const std::string &version)
+{
+    static const std::regex time("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}");
+    const std::string prefix = version + " - Processing - started - ";
+    return line.compare(0, prefix.size(), prefix) == 0 && std::regex_match(line.substr(prefix.size()), time);
+}
 
 const DWORD ListenState = 2;
 

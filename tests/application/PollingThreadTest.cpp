@@ -28,11 +28,43 @@ public:
     std::atomic<DWORD> m_exitCode;
 };
 
+// Answers the loop's first waits from a script, the later ones with the real wait.
+class CScriptedWaits : public CPollingThread
+{
+public:
+    explicit CScriptedWaits(CTcpStatistics &statistics) : CPollingThread(statistics), m_next(0)
+    {
+    }
+
+    // The thread must not reach an override that is gone.
+    ~CScriptedWaits()
+    {
+        Stop();
+        GetThread().Wait(PromptMs);
+    }
+
+    std::vector<DWORD> m_results;
+
+protected:
+    DWORD WaitForEvents(DWORD count, const HANDLE *events, DWORD timeoutMs) override
+    {
+        if (m_next == m_results.size())
+        {
+            return CPollingThread::WaitForEvents(count, events, timeoutMs);
+        }
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return m_results[m_next++];
+    }
+
+private:
+    size_t m_next;
+};
+
 // A polling thread over fake tables; the thread is stopped and waited for however the
 // test ends.
-struct CPoller
+template <class TThread> struct CBasicPoller
 {
-    explicit CPoller(DWORD pollIntervalMs, bool hasTcp6Table = true)
+    explicit CBasicPoller(DWORD pollIntervalMs, bool hasTcp6Table = true)
         : tables(hasTcp6Table), statistics(tables), thread(statistics)
     {
         tables.m_ipv4.states = {5};
@@ -74,8 +106,10 @@ struct CPoller
     CFakeTcpTables tables;
     CTcpStatistics statistics;
     CFakeShutdownService shutdown;
-    CPollingThread thread;
+    TThread thread;
 };
+
+typedef CBasicPoller<CPollingThread> CPoller;
 
 } // namespace
 
@@ -191,5 +225,28 @@ TEST(PollingThreadTest, ASamplingErrorStopsTheServiceWithFiveAndTheThreadLogsNot
                         line == "ESTABLISHED: 1")
                 << line;
         }
+    }
+}
+
+TEST(PollingThreadTest, AnUnexpectedWaitResultStopsTheServiceWithFive)
+{
+    const std::vector<DWORD> scripts[] = {
+        {WAIT_FAILED},
+        {WAIT_ABANDONED_0},
+        {WAIT_OBJECT_0 + 1, WAIT_FAILED},
+        {WAIT_OBJECT_0 + 1, WAIT_TIMEOUT},
+    };
+    for (const std::vector<DWORD> &script : scripts)
+    {
+        CBasicPoller<CScriptedWaits> p(INFINITE);
+        p.thread.m_results = script;
+        p.Start();
+        ASSERT_TRUE(p.thread.GetThread().Wait(PromptMs)) << script.size();
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeThread(p.thread.GetThread().GetWaitHandle(), &code);
+        EXPECT_EQ(0u, code);
+        EXPECT_EQ(1, p.shutdown.m_calls.load());
+        EXPECT_EQ(5u, p.shutdown.m_exitCode.load());
+        EXPECT_EQ(1, p.tables.m_ipv4Samples.load()) << "no sample after the failed wait";
     }
 }

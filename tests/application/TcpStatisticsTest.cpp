@@ -37,13 +37,6 @@ const std::vector<std::string> s_everyStateLines = {
     "FIN-WAIT-2: 7",   "CLOSE-WAIT: 8", "CLOSING: 9",    "LAST-ACK: 10",    "TIME-WAIT: 11",  "DELETE-TCB: 12",
 };
 
-bool IsStartedLine(const std::string &line, const std::string &version)
-{
-    static const std::regex time("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}");
-    const std::string prefix = version + " - Processing - started - ";
-    return line.compare(0, prefix.size(), prefix) == 0 && std::regex_match(line.substr(prefix.size()), time);
-}
-
 struct CSampler
 {
     CSampler() : statistics(tables)
