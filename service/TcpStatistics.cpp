@@ -141,7 +141,11 @@ const CTcpTableBuffer &CTcpStatistics::GetBuffer(bool isIPv4) const
 
 void CTcpStatistics::Process(const TableKind &kind, CTcpTableBuffer &buffer, bool isIPv4)
 {
-    CDebugTrace::Log(kind.started + Now());
+    // Without a log, a poll builds no text and so allocates nothing.
+    if (CDebugTrace::IsWriting())
+    {
+        CDebugTrace::Log(kind.started + Now());
+    }
     Fetch(kind, buffer);
     TcpStateCounts counts;
     Count(kind, buffer, counts);
@@ -208,7 +212,7 @@ void CTcpStatistics::UpdateCounters(const TcpStateCounts &counts, bool isIPv4)
             }
         }
     }
-    for (DWORD i = 0; i < TcpStateCounts::NumStates; ++i)
+    for (DWORD i = 0; i < TcpStateCounts::NumStates && CDebugTrace::IsWriting(); ++i)
     {
         if (counts.counts[i] != 0)
         {

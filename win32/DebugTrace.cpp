@@ -30,6 +30,11 @@ bool CDebugTrace::IsAvailable()
     return !s_gone;
 }
 
+bool CDebugTrace::IsWriting()
+{
+    return IsAvailable() && !Instance().IsDiscarding();
+}
+
 void CDebugTrace::Log(const std::wstring &message)
 {
     if (IsAvailable())

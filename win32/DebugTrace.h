@@ -15,6 +15,8 @@ public:
     static bool IsAvailable();
     // Logs the message while the trace is available, and drops it after.
     static void Log(const std::wstring &message);
+    // Available and not pointed at a log that discards: worth building a message for.
+    static bool IsWriting();
 
 private:
     CDebugTrace();

@@ -50,6 +50,13 @@ class CMessageLog : public ILogMessages
 public:
     explicit CMessageLog(ILogMessages &target);
 
+    // Swaps where messages go, returning the previous target. Only while one thread runs:
+    // the forwarding takes no lock.
+    ILogMessages &SetTarget(ILogMessages &target);
+    // True while the target is a log that discards everything, so that callers on hot
+    // paths need not build the text.
+    bool IsDiscarding() const;
+
     void SetThreadIdentifier(const std::wstring &identifier) override;
     void SetThreadIdentifier(const std::string &identifier) override;
     void SetLogName(const std::wstring &name) override;
@@ -62,7 +69,8 @@ public:
     void LogMessage(const std::string &message) override;
 
 private:
-    ILogMessages &m_target;
+    ILogMessages *m_target;
+    bool m_discarding;
 };
 
 } // namespace Win32

@@ -1,0 +1,594 @@
+// What one poll (IPv4 and IPv6 table, counted and published) costs against the bare
+// platform calls it makes, over tables of about 1,000, 5,000 and 30,000 rows, and how many
+// times a steady-state poll calls operator new.
+#include "tests/support/LoopbackConnections.h"
+
+#include <iphlpapi.h>
+
+#include "perfmon/PerformanceDataBlock.h"
+#include "service/PerformanceCounters.h"
+#include "service/TcpCounterSchema.h"
+#include "service/TcpStatistics.h"
+#include "service/TcpTables.h"
+#include "win32/DebugTrace.h"
+#include "win32/Exception.h"
+#include "win32/KernelObjectName.h"
+
+#include "tests/support/FakeCounterInstallation.h"
+#include "tests/support/TestNames.h"
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace CorvaneTools::Win32;
+using CorvaneTools::PerfMon::CPerformanceDataBlock;
+using CorvaneTools::PerfMon::CPerformanceDataSchema;
+using TestSupport::CLoopbackConnections;
+
+namespace {
+
+std::atomic<long> s_allocations{0};
+
+void *Allocate(size_t size) noexcept
+{
+    ++s_allocations;
+    return std::malloc(size ? size : 1);
+}
+
+} // namespace
+
+void *operator new(size_t size)
+{
+    void *memory = Allocate(size);
+    if (!memory)
+    {
+        throw std::bad_alloc();
+    }
+    return memory;
+}
+
+void *operator new[](size_t size)
+{
+    return operator new(size);
+}
+
+void *operator new(size_t size, const std::nothrow_t &) noexcept
+{
+    return Allocate(size);
+}
+
+void *operator new[](size_t size, const std::nothrow_t &) noexcept
+{
+    return Allocate(size);
+}
+
+// The replacements pair malloc with free; GCC sees only the library's new and delete.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void operator delete(void *memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void *memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void *memory, size_t) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void *memory, size_t) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void *memory, const std::nothrow_t &) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void *memory, const std::nothrow_t &) noexcept
+{
+    std::free(memory);
+}
+
+namespace {
+
+struct Size
+{
+    int rows;
+    int repeats;
+};
+
+// GetExtendedTcpTable with owners costs about 0.7 ms per row under Wine.
+const Size s_sizes[] = {{1000, 9}, {5000, 5}, {30000, 3}};
+const int s_ipv6Pairs = 10;
+const int s_pairsPerStep = 500;
+const int s_warmUpPolls = 2;
+const int s_countedPolls = 3;
+const int s_ownWorkRepeats = 101;
+
+double Now()
+{
+    static const double frequency = [] {
+        LARGE_INTEGER value;
+        ::QueryPerformanceFrequency(&value);
+        return static_cast<double>(value.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / frequency;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The trace also writes every line to stdout; the figures go to a copy of it, and stdout
+// itself to NUL, as a service has no console.
+std::FILE *FiguresOutput()
+{
+    std::FILE *figures = ::_fdopen(::_dup(::_fileno(stdout)), "w");
+    if (!figures || !std::freopen("NUL", "w", stdout))
+    {
+        throw std::runtime_error("stdout could not be redirected");
+    }
+    std::setvbuf(figures, nullptr, _IONBF, 0);
+    return figures;
+}
+
+// The trace's file while this lives, in the temporary folder; deleted afterwards.
+class CTemporaryLog
+{
+public:
+    CTemporaryLog()
+    {
+        char folder[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, folder);
+        const std::wstring name = TestSupport::UniqueName(L"PollBenchmark.log");
+        m_path = folder + std::string(name.begin(), name.end());
+        On();
+    }
+
+    ~CTemporaryLog()
+    {
+        Off();
+        ::DeleteFileA(m_path.c_str());
+    }
+
+    CTemporaryLog(const CTemporaryLog &) = delete;
+    CTemporaryLog &operator=(const CTemporaryLog &) = delete;
+
+    void On()
+    {
+        if (m_previous)
+        {
+            CDebugTrace::Instance().SetTarget(*m_previous);
+            m_previous = nullptr;
+        }
+        CDebugTrace::Instance().SetLogName(m_path);
+    }
+
+    // As the service runs without a log file: the trace points at a log that discards.
+    void Off()
+    {
+        if (!m_previous)
+        {
+            m_previous = &CDebugTrace::Instance().SetTarget(m_null);
+        }
+    }
+
+private:
+    std::string m_path;
+    CorvaneTools::Win32::CNullMessageLog m_null;
+    CorvaneTools::Win32::ILogMessages *m_previous = nullptr;
+};
+
+// As the application tests publish: a counter set installed under a name of its own.
+class CPublishedCounters
+{
+public:
+    CPublishedCounters() : m_installation(100, Checksum()), m_schema(L"009")
+    {
+        BuildTcpCounterSchema(m_schema);
+        m_block.reset(new CPerformanceDataBlock(CGlobalName(m_installation.Name()), m_schema,
+                                                m_installation.First(), nullptr));
+        m_counters.reset(new CPerformanceCounters(true, nullptr, m_installation.Name()));
+        if (!m_counters->IsPublishing())
+        {
+            throw std::runtime_error("the counter set does not publish");
+        }
+    }
+
+    CPerformanceCounters &Counters()
+    {
+        return *m_counters;
+    }
+
+    ULONGLONG operator[](int counter) const
+    {
+        ULONGLONG value;
+        std::memcpy(&value, m_block->GetCounterData() + 8 * counter, sizeof(value));
+        return value;
+    }
+
+private:
+    static std::wstring Checksum()
+    {
+        CPerformanceDataSchema schema(L"009");
+        BuildTcpCounterSchema(schema);
+        return schema.GetChecksum();
+    }
+
+    TestSupport::CFakeCounterInstallation m_installation;
+    CPerformanceDataSchema m_schema;
+    std::unique_ptr<CPerformanceDataBlock> m_block;
+    std::unique_ptr<CPerformanceCounters> m_counters;
+};
+
+// The two calls a poll makes, each into a buffer kept from the call before.
+class CBareCalls
+{
+public:
+    CBareCalls() : m_library(::LoadLibraryW(L"iphlpapi.dll")), m_getTcp6Table(nullptr)
+    {
+        if (m_library)
+        {
+            void *function = reinterpret_cast<void *>(::GetProcAddress(m_library, "GetTcp6Table"));
+            m_getTcp6Table = reinterpret_cast<GetTcp6TableFunction>(function);
+        }
+    }
+
+    ~CBareCalls()
+    {
+        if (m_library)
+        {
+            ::FreeLibrary(m_library);
+        }
+    }
+
+    CBareCalls(const CBareCalls &) = delete;
+    CBareCalls &operator=(const CBareCalls &) = delete;
+
+    void Call()
+    {
+        Fetch(m_ipv4, [](void *table, ULONG *size, CBareCalls &) {
+            return ::GetExtendedTcpTable(table, size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+        });
+        if (m_getTcp6Table)
+        {
+            Fetch(m_ipv6, [](void *table, ULONG *size, CBareCalls &self) {
+                return self.m_getTcp6Table(table, size, FALSE);
+            });
+        }
+    }
+
+    const std::vector<BYTE> &Table(bool isIPv4) const
+    {
+        return isIPv4 ? m_ipv4 : m_ipv6;
+    }
+
+private:
+    typedef ULONG(WINAPI *GetTcp6TableFunction)(void *table, ULONG *size, BOOL order);
+
+    template <typename TableCall> void Fetch(std::vector<BYTE> &buffer, TableCall call)
+    {
+        for (;;)
+        {
+            ULONG size = static_cast<ULONG>(buffer.size());
+            const ULONG result = call(buffer.data(), &size, *this);
+            if (result == NO_ERROR)
+            {
+                return;
+            }
+            if (result != ERROR_INSUFFICIENT_BUFFER)
+            {
+                throw std::runtime_error("a TCP table call failed with " + std::to_string(result));
+            }
+            buffer.resize(size);
+        }
+    }
+
+    HMODULE m_library;
+    GetTcp6TableFunction m_getTcp6Table;
+    std::vector<BYTE> m_ipv4;
+    std::vector<BYTE> m_ipv6;
+};
+
+// The tables the bare calls last fetched, handed out again from memory: a poll over these
+// costs only its own work (and a copy), which the platform calls' noise would hide.
+class CReplayedTables : public ITcpTables
+{
+public:
+    explicit CReplayedTables(const CBareCalls &bare) : m_ipv4(bare.Table(true)), m_ipv6(bare.Table(false))
+    {
+    }
+
+    DWORD GetExtendedTcpTable(void *table, DWORD *size) override
+    {
+        return Reply(m_ipv4, table, size);
+    }
+
+    DWORD GetTcp6Table(void *table, DWORD *size) override
+    {
+        return Reply(m_ipv6, table, size);
+    }
+
+    bool HasTcp6Table() const override
+    {
+        return !m_ipv6.empty();
+    }
+
+private:
+    static DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
+    {
+        if (*size < from.size())
+        {
+            *size = static_cast<DWORD>(from.size());
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(table, from.data(), from.size());
+        return NO_ERROR;
+    }
+
+    const std::vector<BYTE> m_ipv4;
+    const std::vector<BYTE> m_ipv6;
+};
+
+void Poll(CTcpStatistics &statistics)
+{
+    statistics.ProcessStats();
+    if (statistics.HasTcp6Table())
+    {
+        statistics.ProcessStatsIPv6();
+    }
+}
+
+DWORD Rows(const CTcpStatistics &statistics, bool isIPv4)
+{
+    DWORD entries = 0;
+    const CTcpTableBuffer &buffer = statistics.GetBuffer(isIPv4);
+    if (buffer.GetCapacity() >= sizeof(entries))
+    {
+        std::memcpy(&entries, buffer.GetData(), sizeof(entries));
+    }
+    return entries;
+}
+
+// Established pairs until both tables hold about `rows`; false when Wine would hold no
+// more sockets, and the table keeps what it has.
+bool GrowTo(CLoopbackConnections &ipv4, const CLoopbackConnections &ipv6, int rows)
+{
+    const auto total = [&] {
+        DWORD made = 0;
+        for (DWORD count : ipv4.Expected())
+        {
+            made += count;
+        }
+        for (DWORD count : ipv6.Expected())
+        {
+            made += count;
+        }
+        return static_cast<int>(made);
+    };
+    bool complete = true;
+    try
+    {
+        while (total() + 1 < rows)
+        {
+            ipv4.AddEstablishedPairs(std::min(s_pairsPerStep, (rows - total()) / 2));
+            std::fprintf(stderr, "  %d rows made\n", total());
+        }
+    }
+    catch (const std::runtime_error &e)
+    {
+        std::fprintf(stderr, "  no more connections after %d rows: %s\n", total(), e.what());
+        complete = false;
+    }
+    CLoopbackConnections::WaitForTable(ipv4, ipv6, complete ? 60000 : 5000);
+    return complete;
+}
+
+struct Figures
+{
+    double pollMs;
+    double bareMs;
+};
+
+// Poll and bare calls taken in turn, so that drift falls on both alike.
+Figures Time(CTcpStatistics &statistics, CBareCalls &bare, int repeats)
+{
+    Poll(statistics);
+    bare.Call();
+    std::vector<double> polls;
+    std::vector<double> bares;
+    for (int repeat = 0; repeat < repeats; ++repeat)
+    {
+        double start = Now();
+        Poll(statistics);
+        polls.push_back((Now() - start) * 1e3);
+        start = Now();
+        bare.Call();
+        bares.push_back((Now() - start) * 1e3);
+        std::fprintf(stderr, "  repeat %d/%d: poll %.1f ms, bare %.1f ms\n", repeat + 1, repeats, polls.back(),
+                     bares.back());
+    }
+    return {Median(polls), Median(bares)};
+}
+
+double OwnWorkMs(const CBareCalls &bare, CPerformanceCounters &counters)
+{
+    CReplayedTables replayed(bare);
+    CTcpStatistics statistics(replayed);
+    statistics.SetCounters(&counters);
+    Poll(statistics);
+    std::vector<double> polls;
+    for (int repeat = 0; repeat < s_ownWorkRepeats; ++repeat)
+    {
+        const double start = Now();
+        Poll(statistics);
+        polls.push_back((Now() - start) * 1e3);
+    }
+    return Median(polls);
+}
+
+double AllocationsPerPoll(CTcpStatistics &statistics)
+{
+    for (int poll = 0; poll < s_warmUpPolls; ++poll)
+    {
+        Poll(statistics);
+    }
+    const long before = s_allocations;
+    for (int poll = 0; poll < s_countedPolls; ++poll)
+    {
+        Poll(statistics);
+    }
+    return static_cast<double>(s_allocations - before) / s_countedPolls;
+}
+
+template <typename Work> double MedianMs(Work work)
+{
+    std::vector<double> times;
+    for (int repeat = 0; repeat < s_ownWorkRepeats; ++repeat)
+    {
+        const double start = Now();
+        work();
+        times.push_back((Now() - start) * 1e3);
+    }
+    return Median(times);
+}
+
+// Where a poll's fixed cost goes: one trace line, and the outputs each line is sent to.
+void PrintLineCosts(std::FILE *out, CTemporaryLog &log)
+{
+    const std::wstring message = L"IPv4 - Processing - started - 2026-12-08 03:20:00.000";
+    const std::string narrow(message.begin(), message.end());
+    log.Off();
+    const double off = MedianMs([&] { CDebugTrace::Log(message); });
+    log.On();
+    const double on = MedianMs([&] { CDebugTrace::Log(message); });
+    const double debugger = MedianMs([&] { ::OutputDebugStringA((narrow + "\n").c_str()); });
+    const double console = MedianMs([&] {
+        std::fwrite(narrow.data(), 1, narrow.size(), stdout);
+        std::fflush(stdout);
+    });
+    std::fprintf(out,
+                 "x64 one trace line (%d repeats): median %.3f ms log on, %.3f ms log off; of it "
+                 "OutputDebugStringA %.3f ms, stdout write + flush %.3f ms\n",
+                 s_ownWorkRepeats, on, off, debugger, console);
+}
+
+// One trace line as long as a poll's "started" line, the same way in.
+long AllocationsPerLogLine()
+{
+    const std::wstring message = L"IPv4 - Processing - started - 2026-12-08 03:20:00.000";
+    const long before = s_allocations;
+    CDebugTrace::Log(message);
+    return s_allocations - before;
+}
+
+void PrintAllocations(std::FILE *out, CTcpStatistics &statistics, CTemporaryLog &log)
+{
+    const long before = s_allocations;
+    std::unique_ptr<std::string> probe(new std::string(64, 'x'));
+    if (s_allocations == before)
+    {
+        throw std::runtime_error("operator new is not the counting one");
+    }
+    log.Off();
+    std::fprintf(stderr, "counting allocations, log off\n");
+    const double off = AllocationsPerPoll(statistics);
+    const long offLine = AllocationsPerLogLine();
+    log.On();
+    std::fprintf(stderr, "counting allocations, log on\n");
+    const double on = AllocationsPerPoll(statistics);
+    const long onLine = AllocationsPerLogLine();
+    std::fprintf(out,
+                 "x64 operator new/new[] calls per steady-state poll (%d warm-up polls, mean of %d): "
+                 "log off %.1f, log on %.1f\n",
+                 s_warmUpPolls, s_countedPolls, off, on);
+    std::fprintf(out, "  of which the trace itself, per line handed to CDebugTrace::Log: log off %ld, log on %ld\n",
+                 offLine, onLine);
+    std::fprintf(out, "  log off = the trace pointed at a log that discards, as the service runs without a log "
+                      "file; HeapAlloc and CRT malloc calls are not counted\n");
+}
+
+void Run(std::FILE *out, CTemporaryLog &log)
+{
+    CPublishedCounters counters;
+    CPlatformTcpTables tables;
+    CTcpStatistics statistics(tables);
+    statistics.SetCounters(&counters.Counters());
+    CBareCalls bare;
+    CLoopbackConnections ipv6(AF_INET6);
+    ipv6.AddEstablishedPairs(s_ipv6Pairs);
+    CLoopbackConnections ipv4(AF_INET);
+    for (const Size &size : s_sizes)
+    {
+        std::fprintf(stderr, "%d rows: making connections\n", size.rows);
+        const bool complete = GrowTo(ipv4, ipv6, size.rows);
+        std::fprintf(stderr, "%d rows: timing\n", size.rows);
+        const Figures figures = Time(statistics, bare, size.repeats);
+        const double ownMs = OwnWorkMs(bare, counters.Counters());
+        const DWORD ipv4Rows = Rows(statistics, true);
+        const DWORD ipv6Rows = Rows(statistics, false);
+        std::fprintf(out,
+                     "x64 poll, %lu rows (IPv4 %lu + IPv6 %lu, published IPv4 ESTABLISHED %llu), %d repeats: "
+                     "poll median %.1f ms, bare calls median %.1f ms, ratio %.4f\n",
+                     ipv4Rows + ipv6Rows, ipv4Rows, ipv6Rows, counters[IPv4Established], size.repeats,
+                     figures.pollMs, figures.bareMs, figures.pollMs / figures.bareMs);
+        std::fprintf(out, "  the poll's own work (same tables from memory, copy included, %d repeats): median %.3f ms = "
+                          "%.3f%% of the bare calls\n",
+                     s_ownWorkRepeats, ownMs, ownMs * 100 / figures.bareMs);
+        if (&size == &s_sizes[0])
+        {
+            PrintAllocations(out, statistics, log);
+            PrintLineCosts(out, log);
+        }
+        if (!complete)
+        {
+            break;
+        }
+    }
+}
+
+} // namespace
+
+int wmain()
+{
+    std::FILE *out = stdout;
+    try
+    {
+        out = FiguresOutput();
+        CTemporaryLog log;
+        Run(out, log);
+        return 0;
+    }
+    catch (const CException &e)
+    {
+        std::fwprintf(stderr, L"%ls: %ls\n", e.GetWhere().c_str(), e.GetMessage().c_str());
+        return 1;
+    }
+    catch (const std::exception &e)
+    {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
