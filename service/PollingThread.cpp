@@ -1,5 +1,6 @@
 #include "service/PollingThread.h"
 
+#include "win32/CrashHandlers.h"
 #include "win32/ErrorMessage.h"
 #include "win32/Exception.h"
 
@@ -8,13 +9,6 @@ using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CManualResetEvent;
 using CorvaneTools::Win32::CThread;
 using CorvaneTools::Win32::GetLastErrorMessage;
-
-namespace {
-
-// How long the owner gives a stopped thread before it ends it forcibly.
-const DWORD StopTimeoutMs = 5000;
-
-} // namespace
 
 CPollingThread::CPollingThread(CTcpStatistics &statistics)
     : m_statistics(statistics), m_shutdownService(nullptr), m_pollIntervalMs(DefaultPollIntervalMs),
@@ -26,14 +20,7 @@ CPollingThread::~CPollingThread()
 {
     try
     {
-        if (m_thread.IsRunning())
-        {
-            m_stopEvent.Set();
-            if (!m_thread.Wait(StopTimeoutMs))
-            {
-                m_thread.Terminate(0);
-            }
-        }
+        StopWithin(StopTimeoutMs);
     }
     catch (...)
     {
@@ -68,6 +55,23 @@ void CPollingThread::Stop()
     m_stopEvent.Set();
 }
 
+CPollingThread::StopResult CPollingThread::StopWithin(DWORD timeoutMs)
+{
+    m_stopEvent.Set();
+    // A thread that has just seen the stop and ended still counts as stopped here; one
+    // terminated before has no handle left.
+    if (m_thread.GetThreadId() == 0 || m_thread.GetWaitHandle() == INVALID_HANDLE_VALUE)
+    {
+        return StopResult::NotRunning;
+    }
+    if (m_thread.Wait(timeoutMs))
+    {
+        return StopResult::Stopped;
+    }
+    m_thread.Terminate(0);
+    return StopResult::Terminated;
+}
+
 const CThread &CPollingThread::GetThread() const
 {
     return m_thread;
@@ -87,6 +91,9 @@ unsigned int CPollingThread::Run()
 {
     try
     {
+        // A fault while sampling is dumped and ends the service like any other error,
+        // instead of taking the process down unreported.
+        const CorvaneTools::Win32::CSEHTranslator translator(&CorvaneTools::Win32::CCrashHandlers::TranslateStructuredException);
         const HANDLE running[2] = {m_stopEvent.GetWaitHandle(), m_pauseEvent.GetWaitHandle()};
         bool stopSeen = m_stopEvent.IsSignalled();
         bool sampleNow = true;

@@ -14,6 +14,8 @@ public:
     static const DWORD DefaultPollIntervalMs = 1000;
     // The service-specific exit code after an error on this thread.
     static const DWORD ErrorExitCode = 5;
+    // How long a stopped thread is given before it is ended forcibly.
+    static const DWORD StopTimeoutMs = 5000;
 
     explicit CPollingThread(CTcpStatistics &statistics);
     // Stops a thread still running and waits for it, terminating it when it will not end.
@@ -27,6 +29,17 @@ public:
     void Pause();
     void Continue();
     void Stop();
+
+    enum class StopResult
+    {
+        // Never started, or already terminated.
+        NotRunning,
+        Stopped,
+        // It did not end in time and was ended forcibly.
+        Terminated
+    };
+    // Stop, then wait up to timeoutMs for the thread before terminating it.
+    StopResult StopWithin(DWORD timeoutMs);
 
     // The thread body: 1 after an orderly stop, 0 after an error.
     unsigned int Run() override;

@@ -1,7 +1,7 @@
 // Samples of the kernel's real tables against connections the tests make themselves.
 // Exact only where the table holds nothing else: a private network namespace, whose
 // presence the test script announces. TIME_WAIT rows outlive a test by the kernel's
-// 60 s, so the one test that makes them comes last.
+// 60 s, so the one test that makes them runs on its own, last (see the build).
 #include "ApplicationTestSupport.h"
 
 #include "service/TcpStatistics.h"
@@ -115,7 +115,8 @@ TEST_F(TcpCountTest, AnEmptyIPv6TableGivesZerosAndLeavesIPv4Alone)
     ExpectVersion(AF_INET6, m_none, 0);
 }
 
-// Last: its TIME_WAIT rows stay in the table after it.
+// Run alone, after every other test of the program: its TIME_WAIT rows stay in the
+// table for a minute.
 TEST_F(TcpCountTest, TimeWaitAndItsMaximumFollowASequenceOfSamples)
 {
     CLoopbackConnections ipv4(AF_INET), ipv6(AF_INET6);

@@ -1,0 +1,132 @@
+#include "service/CounterDeployment.h"
+
+#include "perfmon/PerformanceCounterInstaller.h"
+#include "perfmon/PerformanceDataSchemaFileExporter.h"
+#include "service/ResourceDLLDeployer.h"
+#include "service/TcpCounterSchema.h"
+#include "win32/DebugTrace.h"
+#include "win32/Exception.h"
+#include "win32/SmartHandle.h"
+#include "win32/SystemDirectories.h"
+#include "win32/ToString.h"
+
+using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
+using CorvaneTools::PerfMon::CPerformanceDataSchema;
+using CorvaneTools::PerfMon::CPerformanceDataSchemaFileExporter;
+using CorvaneTools::Win32::CDebugTrace;
+
+namespace {
+
+const wchar_t s_productName[] = L"Tessaly";
+const DWORD s_defaultTimeout = 10000;
+
+bool Refuse(const std::wstring &text, std::wstring &message)
+{
+    message = text;
+    CDebugTrace::Log(message);
+    return false;
+}
+
+// The installer's own test: a copy that cannot be opened for deletion is held by a reader.
+// Returns the held copy's path, or empty when none is held.
+std::wstring HeldCopy(const std::wstring &library, DWORD &error)
+{
+    for (const std::wstring &directory :
+         {CorvaneTools::Win32::GetSystemDirectory(), CorvaneTools::Win32::GetSystemWow64Directory()})
+    {
+        const std::wstring path = directory + L"\\" + library;
+        const CorvaneTools::Win32::CSmartHandle copy(::CreateFileW(path.c_str(), DELETE | GENERIC_WRITE,
+                                                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = copy.IsValid() ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+        {
+            return path;
+        }
+    }
+    return std::wstring();
+}
+
+std::wstring InUseText(const std::wstring &copy, DWORD error)
+{
+    return L"Performance counters NOT removed: \"" + copy +
+           L"\" is in use by a program that reads performance data (error " +
+           CorvaneTools::Win32::ToString(static_cast<unsigned long>(error)) +
+           L"). Close every program that reads performance data, such as a performance monitor, then run /remove "
+           L"again.";
+}
+
+// Everything made here is gone again when it returns, in the reverse order of making.
+void DeployAndRegister(CPerformanceCounterInstaller &installer)
+{
+    const std::wstring product = s_productName;
+    // The 64-bit program runs only on a 64-bit system, where readers of both kinds exist.
+    const CResourceDLLDeployer x86(product + L"-x86", L"PerfMonDll86");
+    const CResourceDLLDeployer x64(product + L"-x64", L"PerfMonDll64");
+    CPerformanceDataSchema schema(L"009");
+    BuildTcpCounterSchema(schema);
+    const CPerformanceDataSchemaFileExporter exporter;
+    const std::wstring checksum = schema.GetChecksum();
+    const std::wstring iniFile = exporter.WriteIniFile(TcpCounterSetName, schema);
+    const std::wstring symbolFile = exporter.WriteSymbolFile(TcpCounterSetName, schema);
+    installer.Install(TcpCounterSetName, x86.GetPath(), x64.GetPath(), product + L".dll", symbolFile, iniFile, L"",
+                      s_defaultTimeout, s_defaultTimeout, checksum);
+}
+
+} // namespace
+
+bool InstallPerformanceCounters(std::wstring &message)
+{
+    CPerformanceCounterInstaller installer;
+    if (installer.IsInstalled(TcpCounterSetName))
+    {
+        return Refuse(L"Performance counters are already installed", message);
+    }
+    DeployAndRegister(installer);
+    CDebugTrace::Log(L"Performance counters installed");
+    return true;
+}
+
+bool RemovePerformanceCounters(std::wstring &message)
+{
+    CPerformanceCounterInstaller installer;
+    if (!installer.IsInstalled(TcpCounterSetName))
+    {
+        return Refuse(L"Performance counters are not installed, so cannot be removed", message);
+    }
+    const std::wstring library = installer.GetInstalledCounterDLLName(TcpCounterSetName);
+    const DWORD error = installer.Uninstall(TcpCounterSetName);
+    if (error != 0)
+    {
+        // Nothing was removed: a later remove finds it all again, provided the service,
+        // whose registry key holds the registration, is still there.
+        DWORD held;
+        const std::wstring copy = HeldCopy(library, held);
+        return Refuse(InUseText(copy.empty() ? library : copy, error), message);
+    }
+    CDebugTrace::Log(L"Performance counters removed");
+    return true;
+}
+
+bool PerformanceCountersCanBeRemoved(std::wstring &message)
+{
+    CPerformanceCounterInstaller installer;
+    if (!installer.IsInstalled(TcpCounterSetName))
+    {
+        return true;
+    }
+    std::wstring library;
+    try
+    {
+        library = installer.GetInstalledCounterDLLName(TcpCounterSetName);
+    }
+    catch (const CorvaneTools::Win32::CException &)
+    {
+        // A registration without a library is the remove's to report.
+        return true;
+    }
+    DWORD error = ERROR_SUCCESS;
+    const std::wstring copy = library.find(L'\\') == std::wstring::npos ? HeldCopy(library, error) : std::wstring();
+    // Access denied is left to the remove, which asks for elevation where the platform can.
+    return copy.empty() || error != ERROR_SHARING_VIOLATION || Refuse(InUseText(copy, error), message);
+}

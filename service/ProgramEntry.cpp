@@ -1,0 +1,191 @@
+#include "service/ProgramEntry.h"
+
+#include "framework/ServiceControlManagerInterface.h"
+#include "framework/ServiceManager.h"
+#include "service/Service.h"
+#include "win32/CrashDumps.h"
+#include "win32/CrashHandlers.h"
+#include "win32/DebugTrace.h"
+#include "win32/Exception.h"
+#include "win32/MiniDumper.h"
+#include "win32/ModuleInfo.h"
+#include "win32/SEHException.h"
+#include "win32/StringConverter.h"
+#include "win32/ToString.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+
+using CorvaneTools::Win32::CDebugTrace;
+using CorvaneTools::Win32::CException;
+using CorvaneTools::Win32::CSEHException;
+
+namespace {
+
+const int MaximumDumps = 2;
+const unsigned int DumpExitThreshold = 3;
+// Message boxes go to the log as well, as the program has no desktop to show them on.
+const DWORD LogMessageBoxes = 1;
+const DWORD EveryFileNamePart = 255;
+
+// The objects of one run, destroyed in the order the service manager needs: the manager,
+// then the interface it uses, then the service it runs.
+struct CProgramObjects
+{
+    ~CProgramObjects()
+    {
+        Destroy();
+    }
+
+    void Destroy()
+    {
+        manager.reset();
+        scm.reset();
+        service.reset();
+    }
+
+    std::unique_ptr<CService> service;
+    std::unique_ptr<CorvaneTools::Service::CServiceControlManagerInterface> scm;
+    std::unique_ptr<CorvaneTools::Service::CServiceManager> manager;
+};
+
+// The dump policy must not keep a dumper that is gone.
+class CInstalledDumper
+{
+public:
+    explicit CInstalledDumper(CorvaneTools::Win32::ICreateMiniDumps &)
+    {
+    }
+    ~CInstalledDumper()
+    {
+        CorvaneTools::Win32::SetCrashDumper(nullptr);
+    }
+    CInstalledDumper(const CInstalledDumper &) = delete;
+    CInstalledDumper &operator=(const CInstalledDumper &) = delete;
+};
+
+// The text an exception is reported with, for the log and for the message box alike.
+std::wstring Describe()
+{
+    try
+    {
+        throw;
+    }
+    catch (const CException &e)
+    {
+        return L"Exception: " + e.GetWhere() + L" - " + e.GetMessage();
+    }
+    catch (const CSEHException &e)
+    {
+        return L"SEH Exception: " + e.GetWhere() + L" - " + e.GetMessage();
+    }
+    catch (const std::exception &e)
+    {
+        return L"std::exception - " + CorvaneTools::Win32::CStringConverter::AtoW(e.what());
+    }
+    catch (...)
+    {
+        return L"Unexpected exception";
+    }
+}
+
+std::wstring DirectoryOf(const std::wstring &path)
+{
+    const size_t separator = path.rfind(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+// Where the log goes; without a log file the trace is pointed at a log that discards.
+bool StartLog(const std::wstring &name, const std::wstring &logPath, bool createLog,
+              CorvaneTools::Win32::ILogMessages &nullLog, CorvaneTools::Win32::ILogMessages *&previous)
+{
+    if (createLog)
+    {
+        CDebugTrace::Instance().SetLogName(logPath);
+        ::OutputDebugStringW((L"Service: \"" + name + L"\" starting, log file = " + logPath + L"\r\n").c_str());
+        return false;
+    }
+    previous = &CDebugTrace::Instance().SetTarget(nullLog);
+    ::OutputDebugStringW((L"Service: \"" + name + L"\" starting with no log file\r\n").c_str());
+    return true;
+}
+
+// Builds, runs and logs; exceptions of construction and run are logged here, the rest
+// reach the caller.
+DWORD RunService(CProgramObjects &objects)
+{
+    DWORD result = 0;
+    try
+    {
+        CDebugTrace::Log(L"Construction of service object complete");
+        result = objects.manager->Run();
+        CDebugTrace::Log(result != 0 ? L"Service shutting down - Errorcode: " +
+                                           CorvaneTools::Win32::ToString(static_cast<int>(result))
+                                     : std::wstring(L"Service shutting down"));
+    }
+    catch (...)
+    {
+        CDebugTrace::Log(Describe());
+    }
+    return result;
+}
+
+} // namespace
+
+void OnTooManyCrashDumps()
+{
+    CDebugTrace::Log(L"Too many dumps created. Process is unstable. Shutting down.");
+    CorvaneTools::Win32::GenerateCrashDump(nullptr, false);
+    CDebugTrace::Log(L"Service shutting down: Errorcode: " + CorvaneTools::Win32::ToString(TooManyDumpsExitCode));
+    ::ExitProcess(TooManyDumpsExitCode);
+}
+
+DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
+{
+    CorvaneTools::Win32::CCrashHandlers crashHandlers;
+    const std::wstring name = TcpCounterSetName;
+    DWORD result = 0;
+    // The trace may still point at it while the process exits.
+    static CorvaneTools::Win32::CNullMessageLog nullLog;
+    try
+    {
+        const std::wstring version = CorvaneTools::Win32::GetProductVersion();
+        CProgramObjects objects;
+        objects.service = makeService ? makeService() : std::unique_ptr<CService>(new CService());
+        objects.scm.reset(new CorvaneTools::Service::CServiceControlManagerInterface(LogMessageBoxes));
+        objects.manager.reset(new CorvaneTools::Service::CServiceManager(*objects.scm, name, version, false));
+        objects.manager->AddService(*objects.service);
+        objects.manager->ProcessCommandLine();
+
+        const std::wstring logPath = objects.service->GetLogFilePath();
+        CorvaneTools::Win32::ILogMessages *previous = nullptr;
+        const bool replaced =
+            StartLog(name, logPath, objects.service->GetOptions().ReadCreateLog(), nullLog, previous);
+        CDebugTrace::Log(L"---");
+        CDebugTrace::Log(L"Service: \"" + name + L"\" starting");
+
+        CorvaneTools::Win32::CMiniDumper dumper(DirectoryOf(logPath), dumpKind, EveryFileNamePart);
+        CDebugTrace::Log(L"Will produce at most: " + CorvaneTools::Win32::ToString(MaximumDumps) + L" crash dumps");
+        CDebugTrace::Log(L"If we attempt to produce more than : " +
+                         CorvaneTools::Win32::ToString(static_cast<int>(DumpExitThreshold)) +
+                         L" crash dumps then the service will shut down");
+        const CInstalledDumper installed(dumper);
+        CorvaneTools::Win32::InitialiseCrashDumps(&dumper, MaximumDumps, false, DumpExitThreshold,
+                                                  &OnTooManyCrashDumps);
+
+        result = RunService(objects);
+
+        objects.Destroy();
+        CDebugTrace::Log(L"Service shut down complete");
+        if (replaced)
+        {
+            CDebugTrace::Instance().SetTarget(*previous);
+        }
+    }
+    catch (...)
+    {
+        ::MessageBoxW(nullptr, Describe().c_str(), name.c_str(), MB_SERVICE_NOTIFICATION);
+    }
+    return result;
+}

@@ -1,0 +1,242 @@
+#include "service/Service.h"
+
+#include "service/CounterDeployment.h"
+#include "service/TcpCounterSchema.h"
+#include "win32/DebugTrace.h"
+#include "win32/Exception.h"
+#include "win32/ProcessToken.h"
+#include "win32/SEHException.h"
+#include "win32/SecurityDescriptor.h"
+#include "win32/StringConverter.h"
+#include "win32/SystemDirectories.h"
+#include "win32/ToString.h"
+
+using CorvaneTools::Service::IManageServiceNotifications;
+using CorvaneTools::Service::IReportServiceStatus;
+using CorvaneTools::Service::IShutdownService;
+using CorvaneTools::Win32::CDebugTrace;
+using CorvaneTools::Win32::ToString;
+
+namespace {
+
+// The framework's default for every exception a callback lets out.
+const DWORD DefaultExceptionCode = 5;
+const DWORD StartProgressHintMs = 1000;
+const DWORD ShutdownProgressHintMs = 10000;
+const DWORD NotAnAdministratorExitCode = 2;
+
+std::wstring Quoted(const std::wstring &name)
+{
+    return L"Service: \"" + name + L"\"";
+}
+
+} // namespace
+
+CService::CService() : CService(m_platformTables)
+{
+}
+
+CService::CService(ITcpTables &tables)
+    : CorvaneTools::Service::CService(*this, TcpCounterSetName, TcpCounterSetName), m_shutdownService(nullptr),
+      m_running(false), m_options(TcpCounterSetName), m_tables(tables), m_statistics(m_tables),
+      m_pollingThread(m_statistics)
+{
+    GetConfiguration().hasPerformanceCounters = true;
+}
+
+// The thread must be gone before the counters and the statistics it writes.
+CService::~CService()
+{
+    try
+    {
+        m_pollingThread.StopWithin(CPollingThread::StopTimeoutMs);
+    }
+    catch (...)
+    {
+    }
+}
+
+std::wstring CService::GetLogFilePath() const
+{
+    return m_options.GetLogFilePath();
+}
+
+void CService::OnServiceInstalled()
+{
+    m_options.SaveConfiguration();
+    CDebugTrace::Log(Quoted(GetServiceName()) + L" installed");
+}
+
+void CService::OnServiceRemoved()
+{
+    CDebugTrace::Log(Quoted(GetServiceName()) + L" removed");
+}
+
+int CService::ParseCommandLineArgument(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result)
+{
+    return m_options.ParseCommandLineArgument(argv, argc, index, message, result);
+}
+
+std::wstring CService::GetServiceSpecificUsage(const std::wstring &usage) const
+{
+    return m_options.GetServiceSpecificUsage(usage);
+}
+
+bool CService::ApproveRunAction(CorvaneTools::Service::RunAction action, const std::wstring &messagePrefix,
+                                CorvaneTools::Service::IDisplayMessageBox &manager, DWORD &result)
+{
+    std::wstring message;
+    if (action == CorvaneTools::Service::Remove && !PerformanceCountersCanBeRemoved(message))
+    {
+        manager.DisplayMessage(messagePrefix + L"\n\nService NOT removed\n\n" + message);
+        result = ERROR_SHARING_VIOLATION;
+        return false;
+    }
+    return CorvaneTools::Service::CService::ApproveRunAction(action, messagePrefix, manager, result);
+}
+
+bool CService::InstallPerformanceCounters(std::wstring &message)
+{
+    return ::InstallPerformanceCounters(message);
+}
+
+bool CService::RemovePerformanceCounters(std::wstring &message)
+{
+    return ::RemovePerformanceCounters(message);
+}
+
+DWORD CService::OnServiceStart(IShutdownService &shutdown, IReportServiceStatus &status,
+                               IManageServiceNotifications &, DWORD argc, wchar_t **argv)
+{
+    m_shutdownService = &shutdown;
+    const std::wstring name = GetServiceName();
+    CDebugTrace::Log(Quoted(name) + L" initialising");
+    CDebugTrace::Log(L"Current directory = " + CorvaneTools::Win32::GetCurrentDirectory());
+    CDebugTrace::Log(L"Argument count: " + ToString(static_cast<unsigned long>(argc)));
+    for (DWORD i = 0; i < argc; ++i)
+    {
+        CDebugTrace::Log(L"Argument: " + ToString(static_cast<unsigned long>(i)) + L" \"" + argv[i] + L"\"");
+    }
+    status.NotifyProgress(StartProgressHintMs);
+
+    const bool isAdministrator = IsUserAnAdministrator();
+    if (!isAdministrator)
+    {
+        CDebugTrace::Log(L"Performance counters NOT enabled, user is not an admin");
+        if (!m_options.ReadCreateLog())
+        {
+            return NotAnAdministratorExitCode;
+        }
+    }
+    if (!m_platformTables.IsLibraryLoaded())
+    {
+        CDebugTrace::Log(L"Failed to load iphlpapiDLL");
+    }
+    const DWORD pollIntervalMs = m_options.ReadPollInterval();
+    CDebugTrace::Log(L"Will poll for TCP Stats every " + ToString(static_cast<unsigned long>(pollIntervalMs)) +
+                     L"ms");
+
+    CorvaneTools::Win32::CSecurityDescriptorAllowAll descriptor;
+    CorvaneTools::Win32::CSecurityAttributes attributes(descriptor, false);
+    m_counters.reset(new CPerformanceCounters(isAdministrator, attributes));
+    m_statistics.SetCounters(m_counters.get());
+
+    status.NotifyProgress(StartProgressHintMs);
+    m_pollingThread.SetPollInterval(pollIntervalMs);
+    m_pollingThread.Start(shutdown);
+    CDebugTrace::Log(L"Polling thread started...");
+    CDebugTrace::Log(Quoted(name) + L" running");
+    return 0;
+}
+
+void CService::OnServiceContinue(IReportServiceStatus &)
+{
+    if (!m_running)
+    {
+        CDebugTrace::Log(L"Service is running...");
+        m_statistics.CheckMaxUserPortValue();
+        m_statistics.CheckTcpTimedWaitDelayValue();
+        m_running = true;
+        m_pollingThread.Continue();
+    }
+}
+
+void CService::OnServicePause(IReportServiceStatus &)
+{
+    if (m_running)
+    {
+        CDebugTrace::Log(L"Service is paused...");
+        m_running = false;
+        m_pollingThread.Pause();
+    }
+}
+
+// A stop while paused is completed by the shutdown that follows.
+void CService::OnServiceStop(IReportServiceStatus &, DWORD)
+{
+    if (m_running)
+    {
+        CDebugTrace::Log(L"Service is stopping...");
+        m_running = false;
+        m_pollingThread.Stop();
+    }
+}
+
+DWORD CService::OnServiceShutdown(IReportServiceStatus &status)
+{
+    const std::wstring name = GetServiceName();
+    CDebugTrace::Log(Quoted(name) + L" shutting down");
+    m_pollingThread.Stop();
+    status.NotifyProgress(ShutdownProgressHintMs);
+    switch (m_pollingThread.StopWithin(CPollingThread::StopTimeoutMs))
+    {
+    case CPollingThread::StopResult::Stopped:
+        CDebugTrace::Log(L"Polling thread shutdown...");
+        break;
+    case CPollingThread::StopResult::Terminated:
+        CDebugTrace::Log(L"Polling thread failed to shutdown...");
+        break;
+    case CPollingThread::StopResult::NotRunning:
+        CDebugTrace::Log(L"Polling thread not running...");
+        break;
+    }
+    CDebugTrace::Log(L"Deleting objects...");
+    m_statistics.SetCounters(nullptr);
+    m_counters.reset();
+    CDebugTrace::Log(Quoted(name) + L" shut down");
+    return 0;
+}
+
+DWORD CService::OnException()
+{
+    CDebugTrace::Log(L"CService::OnException() - Unexpected Exception");
+    return DefaultExceptionCode;
+}
+
+DWORD CService::OnException(const std::exception &e)
+{
+    CDebugTrace::Log(L"CService::OnException() - Exception: " + CorvaneTools::Win32::CStringConverter::AtoW(e.what()));
+    return DefaultExceptionCode;
+}
+
+DWORD CService::OnException(const CorvaneTools::Win32::CSEHException &e)
+{
+    CDebugTrace::Log(L"CService::OnException() - Exception: " + e.GetWhere() + L" - " + e.GetMessage());
+    return DefaultExceptionCode;
+}
+
+DWORD CService::OnException(const CorvaneTools::Win32::CException &e)
+{
+    CDebugTrace::Log(L"CService::OnException() - Exception: " + e.GetWhere() + L" - " + e.GetMessage());
+    return DefaultExceptionCode;
+}
+
+CServiceOptions &CService::GetOptions()
+{
+    return m_options;
+}
+
+bool CService::IsUserAnAdministrator() const
+{
+    return CorvaneTools::Win32::CProcessToken::IsUserAnAdmin();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+// windows.h maps GetCurrentDirectory and GetModuleFileName to their ...W forms; including
+// it first keeps the names the same in every translation unit.
+#include <windows.h>
+
+#include <string>
+
+// The service's own options: a log file, its directory and the poll interval. They come
+// from the command line after /install or /run, are stored in the service's Config key at
+// install, and are read back from there when a start gives none.
+class CServiceOptions
+{
+public:
+    static const DWORD DefaultPollIntervalMs = 1000;
+    // The largest number of seconds whose milliseconds fit in 32 bits.
+    static const DWORD MaxPollIntervalSeconds = 0xFFFFFFFFu / 1000;
+
+    explicit CServiceOptions(const std::wstring &serviceName);
+
+    // Arguments consumed from argv[index] on: 0 (not an option of this service, or an
+    // error with result 255 and the message set), 1 or 2.
+    int ParseCommandLineArgument(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
+    std::wstring GetServiceSpecificUsage(const std::wstring &usage) const;
+
+    // Registry failures throw CorvaneTools::Win32::CException.
+    void SaveConfiguration(DWORD pollIntervalMs, bool createLog, const std::wstring &logPath);
+    void SaveConfiguration();
+
+    // Options from the command line win; otherwise the registry, with a default for
+    // whatever is missing or unreadable there.
+    DWORD ReadPollInterval();
+    bool ReadCreateLog();
+    std::wstring ReadLogPath();
+
+    // Empty for no log file; in the program's directory when the log directory cannot be
+    // created.
+    std::wstring GetLogFilePath();
+    static std::wstring MakeLogFileName(const std::wstring &directory);
+
+    // "SYSTEM\CurrentControlSet\Services\<service name>\Config" under HKLM.
+    std::wstring GetConfigKeyPath() const;
+
+    bool GetCreateLog() const;
+    const std::wstring &GetLogPath() const;
+    bool GetLogOptionsSet() const;
+    DWORD GetPollIntervalMs() const;
+    bool GetPollIntervalSet() const;
+
+private:
+    int ParsePoll(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
+    int ParseLogPath(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
+    bool CheckRelativeLogPath(const std::wstring &argument, std::wstring &message, DWORD &result);
+
+    std::wstring m_serviceName;
+    bool m_createLog;
+    std::wstring m_logPath;
+    bool m_logOptionsSet;
+    DWORD m_pollIntervalMs;
+    bool m_pollIntervalSet;
+};

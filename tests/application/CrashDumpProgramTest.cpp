@@ -1,0 +1,130 @@
+// The program's crash dumps, from a build whose table calls fault on purpose, run as a
+// process with its log directory: where the dumps go, how many, and what it says.
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+
+namespace {
+
+// What one run of the faulting program left: its exit code, its log lines without
+// thread identifiers, and the dump files in the log directory.
+struct FaultRun
+{
+    DWORD exitCode;
+    std::vector<std::string> log;
+    std::vector<std::string> dumps;
+};
+
+FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirectory &logs)
+{
+    ::SetEnvironmentVariableW(L"TESSALY_FAULT", mode.c_str());
+    TestSupport::CChildProcess program(L"", {L"/noMessages", L"/run", L"/logPath", logs.Path()},
+                                       TestSupport::ThisFolder() + L"\\TessalyFaultTest.exe");
+    FaultRun run;
+    run.exitCode = program.Wait(120000);
+    ::SetEnvironmentVariableW(L"TESSALY_FAULT", nullptr);
+    const std::wstring logPath = logs / L"CorvaneTessaly.log";
+    std::ifstream file(std::string(logPath.begin(), logPath.end()), std::ios::binary);
+    for (std::string line; std::getline(file, line);)
+    {
+        line.erase(line.find_last_not_of('\r') + 1);
+        const size_t colon = line.find(": ");
+        run.log.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
+    }
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((logs / L"*.dmp").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found))
+    {
+        run.dumps.emplace_back(found.cFileName, found.cFileName + wcslen(found.cFileName));
+    }
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        ::FindClose(search);
+    }
+    return run;
+}
+
+size_t Count(const std::vector<std::string> &lines, const std::string &line)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+bool HasPrefix(const std::vector<std::string> &lines, const std::string &prefix)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string &line) { return line.compare(0, prefix.size(), prefix) == 0; });
+}
+
+} // namespace
+
+// A fault on the polling thread: one dump per run, until the dumps already there use up
+// the limit of two.
+TEST(CrashDumpProgramTest, EachRunDumpsItsFaultUntilTwoDumpsExist)
+{
+    TestSupport::CScratchDirectory logs(L"TessalyDumps");
+    const std::regex name("TessalyFaultTest\\.exe-\\d{8}-\\d{6}-\\d+-\\d+-1\\.dmp");
+    const struct
+    {
+        size_t dumps;
+        const char *line;
+    } runs[] = {
+        {1, "Custom crash dump created: "},
+        {2, "Max dumps to produce reduced to 1 due to 1 existing dump files"},
+        {2, "Did not create crash dump. 2 already existed"},
+    };
+    size_t runCount = 0;
+    for (const auto &expected : runs)
+    {
+        const FaultRun run = RunFaulting(L"access", logs);
+        ++runCount;
+        SCOPED_TRACE(expected.line);
+        EXPECT_EQ(expected.dumps, run.dumps.size());
+        for (const std::string &dump : run.dumps)
+        {
+            EXPECT_TRUE(std::regex_match(dump, name)) << dump;
+        }
+        EXPECT_TRUE(HasPrefix(run.log, expected.line));
+        // The runs share one log file.
+        EXPECT_EQ(runCount, Count(run.log, "Will produce at most: 2 crash dumps"));
+    }
+    const FaultRun last = RunFaulting(L"access", logs);
+    EXPECT_EQ(2u, Count(last.log, "NO CRASH DUMPS MAY NOT BE PRODUCED - Max dumps to produce reduced to 0 due to "
+                                  "existing dump files"))
+        << "the third and the fourth run";
+    EXPECT_TRUE(HasPrefix(last.log, "Existing dump file: "));
+}
+
+// Six faults in one process: two dumps, three refusals, and at the sixth the process ends
+// with 666 after one more dump.
+TEST(CrashDumpProgramTest, TooManyFaultsEndTheProcessWith666)
+{
+    TestSupport::CScratchDirectory logs(L"TessalyDumps");
+    const FaultRun run = RunFaulting(L"repeat", logs);
+    EXPECT_EQ(666u, run.exitCode);
+    EXPECT_EQ(3u, run.dumps.size());
+    for (const char *line : {"Did not create crash dump. Already created: 2 (attempt: 3)",
+                             "Did not create crash dump. Already created: 2 (attempt: 4)",
+                             "Did not create crash dump. Already created: 2 (attempt: 5)",
+                             "Too many dumps created. Process is unstable. Shutting down.",
+                             "Service shutting down: Errorcode: 666"})
+    {
+        EXPECT_EQ(1u, Count(run.log, line)) << line;
+    }
+}
+
+TEST(CrashDumpProgramTest, APureVirtualCallIsDumped)
+{
+    TestSupport::CScratchDirectory logs(L"TessalyDumps");
+    const FaultRun run = RunFaulting(L"purecall", logs);
+    EXPECT_EQ(1u, run.dumps.size());
+    EXPECT_TRUE(HasPrefix(run.log, "Custom crash dump created: "));
+    EXPECT_EQ(1u, Count(run.log, "Purecall"));
+    // The runtime then aborts.
+    EXPECT_EQ(1u, Count(run.log, "SIGABRT!"));
+    EXPECT_EQ(3u, run.exitCode);
+}
