@@ -2,6 +2,7 @@
 // continued and stopped by the platform's service control manager, read by readers of
 // both architectures through the performance library, and removed; and run as a process.
 #include "framework/ServiceHandle.h"
+#include "perfmon/PerformanceDataSchema.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/RegistryKey.h"
 
@@ -210,6 +211,14 @@ TEST_F(ServiceProgramTest, InstallRegistersTheServiceItsConfigurationAndBothCoun
     EXPECT_EQ(1u, log);
     EXPECT_EQ(m_logs.Path(), logPath);
 
+    const CorvaneTools::Win32::CRegistryKey performance(
+        HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\Corvane Tessaly\\Performance", KEY_READ);
+    std::wstring checksum;
+    EXPECT_TRUE(performance.QueryValue(L"SchemaChecksum", checksum));
+    CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
+    BuildTcpCounterSchema(schema);
+    EXPECT_EQ(schema.GetChecksum(), checksum);
+
     wchar_t windows[MAX_PATH];
     ::GetWindowsDirectoryW(windows, MAX_PATH);
     EXPECT_EQ(TestSupport::ReadBytes(Top() + L"\\dist\\x64\\TessalyCounters.dll"),
@@ -349,4 +358,27 @@ TEST_F(ServiceProgramTest, RunAsAProcessPublishesUntilTheShutdownEvent)
     ::CloseHandle(shutdown);
     const std::vector<std::string> log = LogMessages(m_logs / L"CorvaneTessaly.log");
     EXPECT_NE(log.end(), std::find(log.begin(), log.end(), "Service shut down complete"));
+}
+
+// A reader holding a DLL copy: the removal is refused whole, and a second one after the
+// reader lets go removes everything.
+TEST_F(ServiceProgramTest, ARemovalWhileACopyIsHeldIsRefusedAndCanBeRepeated)
+{
+    ASSERT_EQ(0u, RunProgram({L"/noMessages", L"/install"}));
+    wchar_t windows[MAX_PATH];
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring copy = std::wstring(windows) + L"\\system32\\Tessaly.dll";
+    const HANDLE held = ::CreateFileW(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), RunProgram({L"/noMessages", L"/remove"}));
+    ::CloseHandle(held);
+    const CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    EXPECT_TRUE(CServiceHandle(::OpenServiceW(manager.Get(), ServiceName, SERVICE_QUERY_STATUS)).IsValid())
+        << "the service stays with its counters";
+    EXPECT_TRUE(TestSupport::Exists(copy));
+
+    EXPECT_EQ(0u, RunProgram({L"/noMessages", L"/remove"}));
+    EXPECT_FALSE(CServiceHandle(::OpenServiceW(manager.Get(), ServiceName, SERVICE_QUERY_STATUS)).IsValid());
+    EXPECT_FALSE(TestSupport::Exists(copy));
+    EXPECT_FALSE(TestSupport::Exists(std::wstring(windows) + L"\\syswow64\\Tessaly.dll"));
 }
