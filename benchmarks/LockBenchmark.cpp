@@ -2,6 +2,7 @@
 // else about, handed between two threads that both want it (what a contended wait costs
 // against the time limit readers wait at most), and taken over from a holder process that
 // was killed while it held it.
+#include "benchmarks/BenchmarkTiming.h"
 #include "perfmon/PerformanceDataBlock.h"
 #include "win32/CriticalSection.h"
 #include "win32/Exception.h"
@@ -25,24 +26,6 @@ const int s_runs = 21;
 const int s_callsPerRun = 100000;
 const int s_handOvers = 2000;
 const int s_kills = 11;
-
-double Now()
-{
-    static const double frequency = [] {
-        LARGE_INTEGER value;
-        ::QueryPerformanceFrequency(&value);
-        return static_cast<double>(value.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / frequency;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 std::wstring LockName(const wchar_t *what)
 {

@@ -1,7 +1,10 @@
 // What one poll (IPv4 and IPv6 table, counted and published) costs against the bare
 // platform calls it makes, over tables of about 1,000, 5,000 and 30,000 rows, and how many
 // times a steady-state poll calls operator new.
+#include "benchmarks/BenchmarkTiming.h"
+#include "benchmarks/PollBenchmarkSupport.h"
 #include "tests/support/LoopbackConnections.h"
+#include "tests/support/PublishedCounters.h"
 
 #include <iphlpapi.h>
 
@@ -36,6 +39,10 @@ using namespace CorvaneTools::Win32;
 using CorvaneTools::PerfMon::CPerformanceDataBlock;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;
 using TestSupport::CLoopbackConnections;
+using PollBenchmark::CBareCalls;
+using PollBenchmark::CReplayedTables;
+using PollBenchmark::CTemporaryLog;
+using TestSupport::CPublishedCounters;
 
 namespace {
 
@@ -123,24 +130,6 @@ const int s_warmUpPolls = 2;
 const int s_countedPolls = 3;
 const int s_ownWorkRepeats = 101;
 
-double Now()
-{
-    static const double frequency = [] {
-        LARGE_INTEGER value;
-        ::QueryPerformanceFrequency(&value);
-        return static_cast<double>(value.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / frequency;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // The trace also writes every line to stdout; the figures go to a copy of it, and stdout
 // itself to NUL, as a service has no console.
 std::FILE *FiguresOutput()
@@ -153,204 +142,6 @@ std::FILE *FiguresOutput()
     std::setvbuf(figures, nullptr, _IONBF, 0);
     return figures;
 }
-
-// The trace's file while this lives, in the temporary folder; deleted afterwards.
-class CTemporaryLog
-{
-public:
-    CTemporaryLog()
-    {
-        char folder[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, folder);
-        const std::wstring name = TestSupport::UniqueName(L"PollBenchmark.log");
-        m_path = folder + std::string(name.begin(), name.end());
-        On();
-    }
-
-    ~CTemporaryLog()
-    {
-        Off();
-        ::DeleteFileA(m_path.c_str());
-    }
-
-    CTemporaryLog(const CTemporaryLog &) = delete;
-    CTemporaryLog &operator=(const CTemporaryLog &) = delete;
-
-    void On()
-    {
-        if (m_previous)
-        {
-            CDebugTrace::Instance().SetTarget(*m_previous);
-            m_previous = nullptr;
-        }
-        CDebugTrace::Instance().SetLogName(m_path);
-    }
-
-    // As the service runs without a log file: the trace points at a log that discards.
-    void Off()
-    {
-        if (!m_previous)
-        {
-            m_previous = &CDebugTrace::Instance().SetTarget(m_null);
-        }
-    }
-
-private:
-    std::string m_path;
-    CorvaneTools::Win32::CNullMessageLog m_null;
-    CorvaneTools::Win32::ILogMessages *m_previous = nullptr;
-};
-
-// As the application tests publish: a counter set installed under a name of its own.
-class CPublishedCounters
-{
-public:
-    CPublishedCounters() : m_installation(100, Checksum()), m_schema(L"009")
-    {
-        BuildTcpCounterSchema(m_schema);
-        m_block.reset(new CPerformanceDataBlock(CGlobalName(m_installation.Name()), m_schema,
-                                                m_installation.First(), nullptr));
-        m_counters.reset(new CPerformanceCounters(true, nullptr, m_installation.Name()));
-        if (!m_counters->IsPublishing())
-        {
-            throw std::runtime_error("the counter set does not publish");
-        }
-    }
-
-    CPerformanceCounters &Counters()
-    {
-        return *m_counters;
-    }
-
-    ULONGLONG operator[](int counter) const
-    {
-        ULONGLONG value;
-        std::memcpy(&value, m_block->GetCounterData() + 8 * counter, sizeof(value));
-        return value;
-    }
-
-private:
-    static std::wstring Checksum()
-    {
-        CPerformanceDataSchema schema(L"009");
-        BuildTcpCounterSchema(schema);
-        return schema.GetChecksum();
-    }
-
-    TestSupport::CFakeCounterInstallation m_installation;
-    CPerformanceDataSchema m_schema;
-    std::unique_ptr<CPerformanceDataBlock> m_block;
-    std::unique_ptr<CPerformanceCounters> m_counters;
-};
-
-// The two calls a poll makes, each into a buffer kept from the call before.
-class CBareCalls
-{
-public:
-    CBareCalls() : m_library(::LoadLibraryW(L"iphlpapi.dll")), m_getTcp6Table(nullptr)
-    {
-        if (m_library)
-        {
-            void *function = reinterpret_cast<void *>(::GetProcAddress(m_library, "GetTcp6Table"));
-            m_getTcp6Table = reinterpret_cast<GetTcp6TableFunction>(function);
-        }
-    }
-
-    ~CBareCalls()
-    {
-        if (m_library)
-        {
-            ::FreeLibrary(m_library);
-        }
-    }
-
-    CBareCalls(const CBareCalls &) = delete;
-    CBareCalls &operator=(const CBareCalls &) = delete;
-
-    void Call()
-    {
-        Fetch(m_ipv4, [](void *table, ULONG *size, CBareCalls &) {
-            return ::GetExtendedTcpTable(table, size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-        });
-        if (m_getTcp6Table)
-        {
-            Fetch(m_ipv6, [](void *table, ULONG *size, CBareCalls &self) {
-                return self.m_getTcp6Table(table, size, FALSE);
-            });
-        }
-    }
-
-    const std::vector<BYTE> &Table(bool isIPv4) const
-    {
-        return isIPv4 ? m_ipv4 : m_ipv6;
-    }
-
-private:
-    typedef ULONG(WINAPI *GetTcp6TableFunction)(void *table, ULONG *size, BOOL order);
-
-    template <typename TableCall> void Fetch(std::vector<BYTE> &buffer, TableCall call)
-    {
-        for (;;)
-        {
-            ULONG size = static_cast<ULONG>(buffer.size());
-            const ULONG result = call(buffer.data(), &size, *this);
-            if (result == NO_ERROR)
-            {
-                return;
-            }
-            if (result != ERROR_INSUFFICIENT_BUFFER)
-            {
-                throw std::runtime_error("a TCP table call failed with " + std::to_string(result));
-            }
-            buffer.resize(size);
-        }
-    }
-
-    HMODULE m_library;
-    GetTcp6TableFunction m_getTcp6Table;
-    std::vector<BYTE> m_ipv4;
-    std::vector<BYTE> m_ipv6;
-};
-
-// The tables the bare calls last fetched, handed out again from memory: a poll over these
-// costs only its own work (and a copy), which the platform calls' noise would hide.
-class CReplayedTables : public ITcpTables
-{
-public:
-    explicit CReplayedTables(const CBareCalls &bare) : m_ipv4(bare.Table(true)), m_ipv6(bare.Table(false))
-    {
-    }
-
-    DWORD GetExtendedTcpTable(void *table, DWORD *size) override
-    {
-        return Reply(m_ipv4, table, size);
-    }
-
-    DWORD GetTcp6Table(void *table, DWORD *size) override
-    {
-        return Reply(m_ipv6, table, size);
-    }
-
-    bool HasTcp6Table() const override
-    {
-        return !m_ipv6.empty();
-    }
-
-private:
-    static DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
-    {
-        if (*size < from.size())
-        {
-            *size = static_cast<DWORD>(from.size());
-            return ERROR_INSUFFICIENT_BUFFER;
-        }
-        std::memcpy(table, from.data(), from.size());
-        return NO_ERROR;
-    }
-
-    const std::vector<BYTE> m_ipv4;
-    const std::vector<BYTE> m_ipv6;
-};
 
 void Poll(CTcpStatistics &statistics)
 {

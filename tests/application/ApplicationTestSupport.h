@@ -8,6 +8,8 @@
 #include "win32/Event.h"
 #include "win32/KernelObjectName.h"
 
+#include "tests/support/CapturedLog.h"
+#include "tests/support/PublishedCounters.h"
 #include "tests/support/FakeCounterInstallation.h"
 #include "tests/support/TestNames.h"
 #include "tests/support/WaitUntil.h"
@@ -23,91 +25,8 @@
 
 namespace ApplicationTest {
 
-// A publishing counter set under a name of the test's own, and its values as a reader of
-// the shared block finds them.
-class CPublishedCounters
-{
-public:
-    CPublishedCounters() : m_installation(100, Checksum()), m_schema(L"009")
-    {
-        BuildTcpCounterSchema(m_schema);
-        m_block.reset(new CorvaneTools::PerfMon::CPerformanceDataBlock(
-            CorvaneTools::Win32::CGlobalName(m_installation.Name()), m_schema, m_installation.First(), nullptr));
-        m_counters.reset(new CPerformanceCounters(true, nullptr, m_installation.Name()));
-    }
-
-    CPerformanceCounters &Counters()
-    {
-        return *m_counters;
-    }
-
-    ULONGLONG operator[](int counter) const
-    {
-        ULONGLONG value;
-        std::memcpy(&value, m_block->GetCounterData() + 8 * counter, sizeof(value));
-        return value;
-    }
-
-private:
-    static std::wstring Checksum()
-    {
-        CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
-        BuildTcpCounterSchema(schema);
-        return schema.GetChecksum();
-    }
-
-    TestSupport::CFakeCounterInstallation m_installation;
-    CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
-    std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataBlock> m_block;
-    std::unique_ptr<CPerformanceCounters> m_counters;
-};
-
-// What the process-wide log wrote while this object lived, as messages without the
-// thread identifier.
-class CCapturedLog
-{
-public:
-    CCapturedLog()
-    {
-        char folder[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, folder);
-        const std::wstring name = TestSupport::UniqueName(L"Application.log");
-        m_path = folder + std::string(name.begin(), name.end());
-        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(m_path);
-    }
-
-    ~CCapturedLog()
-    {
-        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string("CorvaneTools.log"));
-        ::DeleteFileA(m_path.c_str());
-    }
-
-    CCapturedLog(const CCapturedLog &) = delete;
-    CCapturedLog &operator=(const CCapturedLog &) = delete;
-
-    std::vector<std::string> Messages() const
-    {
-        // Closing lets the file be read; a later line opens it again.
-        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string());
-        std::ostringstream content;
-        content << std::ifstream(m_path, std::ios::binary).rdbuf();
-        const std::string text = content.str();
-        std::vector<std::string> messages;
-        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        {
-            const std::string line = text.substr(start, end - start);
-            const size_t colon = line.find(": ");
-            if (line.compare(0, 8, "********") != 0 && colon != std::string::npos)
-            {
-                messages.push_back(line.substr(colon + 2));
-            }
-        }
-        return messages;
-    }
-
-private:
-    std::string m_path;
-};
+using TestSupport::CPublishedCounters;
+using TestSupport::CCapturedLog;
 
 // A sample's first log line, with the time it began.
 inline bool IsStartedLine(const std::string &line, const std::string &version)

@@ -3,83 +3,16 @@
 #include "win32/DebugTrace.h"
 #include "win32/ICreateMiniDumps.h"
 
-#include "tests/support/TestNames.h"
+#include "tests/support/CapturedLog.h"
 
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace CrashDumpTests {
 
-// The trace's lines, without their time prefix, while an instance lives (or, with a path,
-// what a child process logged there).
-class CCapturedLog
-{
-public:
-    CCapturedLog() : m_path(TempPath()), m_owner(true)
-    {
-        CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(m_path);
-    }
-
-    explicit CCapturedLog(const std::string &path) : m_path(path), m_owner(false)
-    {
-    }
-
-    ~CCapturedLog()
-    {
-        if (m_owner)
-        {
-            CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string("CorvaneTools.log"));
-        }
-        ::DeleteFileA(m_path.c_str());
-    }
-
-    CCapturedLog(const CCapturedLog &) = delete;
-    CCapturedLog &operator=(const CCapturedLog &) = delete;
-
-    const std::string &Path() const
-    {
-        return m_path;
-    }
-
-    std::vector<std::string> Messages() const
-    {
-        if (m_owner)
-        {
-            // Closing lets the file be read; a later line opens it again.
-            CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string());
-        }
-        std::ostringstream content;
-        content << std::ifstream(m_path, std::ios::binary).rdbuf();
-        const std::string text = content.str();
-        std::vector<std::string> messages;
-        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        {
-            const std::string line = text.substr(start, end - start);
-            const size_t colon = line.find(": ");
-            if (line.compare(0, 8, "********") != 0 && colon != std::string::npos)
-            {
-                messages.push_back(line.substr(colon + 2));
-            }
-        }
-        return messages;
-    }
-
-    static std::string TempPath()
-    {
-        char folder[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, folder);
-        const std::wstring name = TestSupport::UniqueName(L"CrashDumps.log");
-        return folder + std::string(name.begin(), name.end());
-    }
-
-private:
-    std::string m_path;
-    bool m_owner;
-};
+using TestSupport::CCapturedLog;
 
 // Names its dumps prefix-1.dmp, prefix-2.dmp, ... and only counts the writes.
 class CFakeDumper : public CorvaneTools::Win32::ICreateMiniDumps

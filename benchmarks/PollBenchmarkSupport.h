@@ -1,0 +1,182 @@
+#pragma once
+
+// What the poll benchmark measures with: the trace switched on and off, the bare platform
+// calls a poll makes, and their last tables handed out again from memory.
+#include "service/TcpTables.h"
+#include "win32/DebugTrace.h"
+#include "win32/LogMessages.h"
+
+#include "tests/support/TestNames.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace PollBenchmark {
+
+using CorvaneTools::Win32::CDebugTrace;
+
+// The trace's file while this lives, in the temporary folder; deleted afterwards.
+class CTemporaryLog
+{
+public:
+    CTemporaryLog()
+    {
+        char folder[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, folder);
+        const std::wstring name = TestSupport::UniqueName(L"PollBenchmark.log");
+        m_path = folder + std::string(name.begin(), name.end());
+        On();
+    }
+
+    ~CTemporaryLog()
+    {
+        Off();
+        ::DeleteFileA(m_path.c_str());
+    }
+
+    CTemporaryLog(const CTemporaryLog &) = delete;
+    CTemporaryLog &operator=(const CTemporaryLog &) = delete;
+
+    void On()
+    {
+        if (m_previous)
+        {
+            CDebugTrace::Instance().SetTarget(*m_previous);
+            m_previous = nullptr;
+        }
+        CDebugTrace::Instance().SetLogName(m_path);
+    }
+
+    // As the service runs without a log file: the trace points at a log that discards.
+    void Off()
+    {
+        if (!m_previous)
+        {
+            m_previous = &CDebugTrace::Instance().SetTarget(m_null);
+        }
+    }
+
+private:
+    std::string m_path;
+    CorvaneTools::Win32::CNullMessageLog m_null;
+    CorvaneTools::Win32::ILogMessages *m_previous = nullptr;
+};
+
+// The two calls a poll makes, each into a buffer kept from the call before.
+class CBareCalls
+{
+public:
+    CBareCalls() : m_library(::LoadLibraryW(L"iphlpapi.dll")), m_getTcp6Table(nullptr)
+    {
+        if (m_library)
+        {
+            void *function = reinterpret_cast<void *>(::GetProcAddress(m_library, "GetTcp6Table"));
+            m_getTcp6Table = reinterpret_cast<GetTcp6TableFunction>(function);
+        }
+    }
+
+    ~CBareCalls()
+    {
+        if (m_library)
+        {
+            ::FreeLibrary(m_library);
+        }
+    }
+
+    CBareCalls(const CBareCalls &) = delete;
+    CBareCalls &operator=(const CBareCalls &) = delete;
+
+    void Call()
+    {
+        Fetch(m_ipv4, [](void *table, ULONG *size, CBareCalls &) {
+            return ::GetExtendedTcpTable(table, size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+        });
+        if (m_getTcp6Table)
+        {
+            Fetch(m_ipv6, [](void *table, ULONG *size, CBareCalls &self) {
+                return self.m_getTcp6Table(table, size, FALSE);
+            });
+        }
+    }
+
+    const std::vector<BYTE> &Table(bool isIPv4) const
+    {
+        return isIPv4 ? m_ipv4 : m_ipv6;
+    }
+
+private:
+    typedef ULONG(WINAPI *GetTcp6TableFunction)(void *table, ULONG *size, BOOL order);
+
+    template <typename TableCall> void Fetch(std::vector<BYTE> &buffer, TableCall call)
+    {
+        for (;;)
+        {
+            ULONG size = static_cast<ULONG>(buffer.size());
+            const ULONG result = call(buffer.data(), &size, *this);
+            if (result == NO_ERROR)
+            {
+                return;
+            }
+            if (result != ERROR_INSUFFICIENT_BUFFER)
+            {
+                throw std::runtime_error("a TCP table call failed with " + std::to_string(result));
+            }
+            buffer.resize(size);
+        }
+    }
+
+    HMODULE m_library;
+    GetTcp6TableFunction m_getTcp6Table;
+    std::vector<BYTE> m_ipv4;
+    std::vector<BYTE> m_ipv6;
+};
+
+// The tables the bare calls last fetched, handed out again from memory: a poll over these
+// costs only its own work (and a copy), which the platform calls' noise would hide.
+class CReplayedTables : public ITcpTables
+{
+public:
+    explicit CReplayedTables(const CBareCalls &bare) : m_ipv4(bare.Table(true)), m_ipv6(bare.Table(false))
+    {
+    }
+
+    DWORD GetExtendedTcpTable(void *table, DWORD *size) override
+    {
+        return Reply(m_ipv4, table, size);
+    }
+
+    DWORD GetTcp6Table(void *table, DWORD *size) override
+    {
+        return Reply(m_ipv6, table, size);
+    }
+
+    bool HasTcp6Table() const override
+    {
+        return !m_ipv6.empty();
+    }
+
+private:
+    static DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
+    {
+        if (*size < from.size())
+        {
+            *size = static_cast<DWORD>(from.size());
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(table, from.data(), from.size());
+        return NO_ERROR;
+    }
+
+    const std::vector<BYTE> m_ipv4;
+    const std::vector<BYTE> m_ipv6;
+};
+
+
+} // namespace PollBenchmark
