@@ -212,7 +212,8 @@ void CTcpStatistics::UpdateCounters(const TcpStateCounts &counts, bool isIPv4)
             }
         }
     }
-    for (DWORD i = 0; i < TcpStateCounts::NumStates && CDebugTrace::IsWriting(); ++i)
+    const bool writing = CDebugTrace::IsWriting();
+    for (DWORD i = 0; writing && i < TcpStateCounts::NumStates; ++i)
     {
         if (counts.counts[i] != 0)
         {

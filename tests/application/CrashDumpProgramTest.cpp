@@ -1,12 +1,12 @@
 // The program's crash dumps, from a build whose table calls fault on purpose, run as a
 // process with its log directory: where the dumps go, how many, and what it says.
+#include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <regex>
 
 namespace {
@@ -29,13 +29,7 @@ FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirect
     run.exitCode = program.Wait(120000);
     ::SetEnvironmentVariableW(L"TESSALY_FAULT", nullptr);
     const std::wstring logPath = logs / L"CorvaneTessaly.log";
-    std::ifstream file(std::string(logPath.begin(), logPath.end()), std::ios::binary);
-    for (std::string line; std::getline(file, line);)
-    {
-        line.erase(line.find_last_not_of('\r') + 1);
-        const size_t colon = line.find(": ");
-        run.log.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
-    }
+    run.log = TestSupport::ReadLogLines(std::string(logPath.begin(), logPath.end()), true);
     WIN32_FIND_DATAW found;
     const HANDLE search = ::FindFirstFileW((logs / L"*.dmp").c_str(), &found);
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found))

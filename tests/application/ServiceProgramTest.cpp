@@ -7,6 +7,7 @@
 #include "win32/RegistryKey.h"
 
 #include "tests/framework/ServiceQuery.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackConnections.h"
 #include "tests/support/ProviderRegistrationLock.h"
@@ -18,7 +19,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -97,17 +97,8 @@ Values Expected(const CLoopbackConnections &ipv4, const CLoopbackConnections &ip
     return expected;
 }
 
-bool ReachesState(SC_HANDLE service, DWORD state)
-{
-    return TestSupport::WaitUntil([&] { return TestSupport::QueryServiceStatus(service).dwCurrentState == state; },
-                                  20000);
-}
-
-bool Control(SC_HANDLE service, DWORD control)
-{
-    SERVICE_STATUS status = {};
-    return ::ControlService(service, control, &status) != FALSE;
-}
+using TestSupport::Control;
+using TestSupport::ReachesState;
 
 void SetTcpParameter(const wchar_t *name, DWORD value)
 {
@@ -126,20 +117,7 @@ void DeleteTcpParameters()
 
 std::vector<std::string> LogMessages(const std::wstring &path)
 {
-    std::ifstream file(std::string(path.begin(), path.end()), std::ios::binary);
-    std::vector<std::string> messages;
-    std::string line;
-    while (std::getline(file, line))
-    {
-        if (!line.empty() && line.back() == '\r')
-        {
-            line.pop_back();
-        }
-        const size_t colon = line.find(": ");
-        messages.push_back(line.compare(0, 8, "********") == 0 || colon == std::string::npos ? line
-                                                                                              : line.substr(colon + 2));
-    }
-    return messages;
+    return TestSupport::ReadLogLines(std::string(path.begin(), path.end()), true);
 }
 
 bool ExactCountsPossible(std::string &reason)

@@ -104,16 +104,8 @@ SERVICE_STATUS_PROCESS Query(SC_HANDLE service)
     return TestSupport::QueryServiceStatus(service);
 }
 
-bool ReachesState(SC_HANDLE service, DWORD state)
-{
-    return TestSupport::WaitUntil([&] { return Query(service).dwCurrentState == state; }, 20000);
-}
-
-bool Control(SC_HANDLE service, DWORD control)
-{
-    SERVICE_STATUS status = {};
-    return ::ControlService(service, control, &status) != FALSE;
-}
+using TestSupport::Control;
+using TestSupport::ReachesState;
 
 } // namespace
 

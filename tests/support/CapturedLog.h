@@ -7,11 +7,25 @@
 #include <windows.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace TestSupport {
+
+// A log file's lines without their line ends; with withoutThread, each also without the
+// thread identifier in front (lines that have none, as the header, stay whole).
+inline std::vector<std::string> ReadLogLines(const std::string &path, bool withoutThread)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+    {
+        line.erase(line.find_last_not_of('\r') + 1);
+        const size_t colon = line.find(": ");
+        lines.push_back(withoutThread && colon != std::string::npos ? line.substr(colon + 2) : line);
+    }
+    return lines;
+}
 
 // The trace's lines, without their time prefix, while an instance lives (or, with a path,
 // what a child process logged there).
@@ -51,13 +65,9 @@ public:
             // Closing lets the file be read; a later line opens it again.
             CorvaneTools::Win32::CDebugTrace::Instance().SetLogName(std::string());
         }
-        std::ostringstream content;
-        content << std::ifstream(m_path, std::ios::binary).rdbuf();
-        const std::string text = content.str();
         std::vector<std::string> messages;
-        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        for (const std::string &line : ReadLogLines(m_path, false))
         {
-            const std::string line = text.substr(start, end - start);
             const size_t colon = line.find(": ");
             if (line.compare(0, 8, "********") != 0 && colon != std::string::npos)
             {
