@@ -1,6 +1,7 @@
 # make test: installs what is missing, builds both architectures, runs every test under Wine.
 # make run: the counters published and read back through the platform's performance library.
-.PHONY: all deps build test run clean
+# make soak: the long load runs.
+.PHONY: all deps build test run soak clean
 
 all: build
 
@@ -15,6 +16,9 @@ test: build
 
 run: build
 	@scripts/run
+
+soak: build
+	@scripts/soak
 
 clean:
 	rm -rf build dist

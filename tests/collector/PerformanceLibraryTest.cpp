@@ -124,7 +124,7 @@ TEST_F(PerformanceLibraryTest, AProviderThatFailsLeavesTheOthersTheirRoom)
     ASSERT_EQ((std::vector<DWORD>{0x11, 0x11}), s_installed);
     const std::string trivial = "object title=" + std::to_string(TrivialTitleIndex) +
                                 " total=1416 definition=1184 counters=28 block=228";
-    for (const wchar_t *architecture : {L"x64", L"x86"})
+    for (const wchar_t *architecture : TestSupport::ReaderArchitectures())
     {
         SCOPED_TRACE(std::string(architecture, architecture + 3));
         const std::string failed = Query(architecture, L"FaultInCollect", 1, 1, s_first, L"-");
@@ -146,7 +146,7 @@ TEST_F(PerformanceLibraryTest, EveryThreadOfAReaderGetsTheObjectWithExactValues)
     CPerformanceCounters writer(true, nullptr, s_served);
     ASSERT_TRUE(writer.IsPublishing());
     PublishValues(writer);
-    for (const wchar_t *architecture : {L"x64", L"x86"})
+    for (const wchar_t *architecture : TestSupport::ReaderArchitectures())
     {
         SCOPED_TRACE(std::string(architecture, architecture + 3));
         const DWORD start = ::GetTickCount();

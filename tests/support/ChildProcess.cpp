@@ -1,4 +1,5 @@
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestNames.h"
 
 #include "win32/CommandLine.h"
 
@@ -60,7 +61,7 @@ CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::ws
                              const std::wstring &program, bool debug)
     : m_process(), m_outputRead(INVALID_HANDLE_VALUE)
 {
-    const std::wstring path = program.empty() ? ThisProgram() : program;
+    const std::wstring path = StartablePath(program.empty() ? ThisProgram() : program);
     std::wstring commandLine = CorvaneTools::Win32::QuoteCommandLineArgument(path);
     if (!name.empty())
     {

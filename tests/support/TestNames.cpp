@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace TestSupport {
 
@@ -38,7 +41,42 @@ std::wstring OtherArchitectureProgram()
     // build/<arch>/bin/<program>.exe
     const std::wstring program = ThisProgram();
     const std::wstring file = program.substr(program.find_last_of(L"\\/") + 1);
+    if (!CanStart32BitPrograms())
+    {
+        return program;
+    }
     return ThisFolder() + L"\\..\\..\\" + OtherArchitecture() + L"\\bin\\" + file;
+}
+
+bool CanStart32BitPrograms()
+{
+    const char *value = std::getenv("TESSALY_X86");
+    return value == nullptr || std::strcmp(value, "0") != 0;
+}
+
+std::vector<const wchar_t *> ReaderArchitectures()
+{
+    if (CanStart32BitPrograms())
+    {
+        return {L"x64", L"x86"};
+    }
+    return {L"x64"};
+}
+
+std::wstring StartablePath(const std::wstring &program)
+{
+    const std::wstring x86 = L"\\x86\\";
+    const size_t at = program.rfind(x86);
+    if (CanStart32BitPrograms() || at == std::wstring::npos)
+    {
+        return program;
+    }
+    // The cross-process half of such a test still runs, in this architecture.
+    static const bool noted = (std::fprintf(stderr, "32-bit programs cannot start here: children and readers of "
+                                                    "the x86 build run as their x64 builds\n"),
+                               true);
+    (void)noted;
+    return program.substr(0, at) + L"\\x64\\" + program.substr(at + x86.size());
 }
 
 } // namespace TestSupport
