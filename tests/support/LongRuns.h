@@ -7,14 +7,9 @@ namespace TestSupport {
 
 // The environment variable `make soak` sets for the long versions of the load, fault and
 // fuzz runs; without it they run their short versions, the ones `make test` runs.
-inline const char *LongRunsVariable()
-{
-    return "TESSALY_LONG_RUNS";
-}
-
 inline bool LongRuns()
 {
-    const char *value = std::getenv(LongRunsVariable());
+    const char *value = std::getenv("TESSALY_LONG_RUNS");
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 

@@ -41,11 +41,7 @@ std::wstring OtherArchitectureProgram()
     // build/<arch>/bin/<program>.exe
     const std::wstring program = ThisProgram();
     const std::wstring file = program.substr(program.find_last_of(L"\\/") + 1);
-    if (!CanStart32BitPrograms())
-    {
-        return program;
-    }
-    return ThisFolder() + L"\\..\\..\\" + OtherArchitecture() + L"\\bin\\" + file;
+    return StartablePath(ThisFolder() + L"\\..\\..\\" + OtherArchitecture() + L"\\bin\\" + file);
 }
 
 bool CanStart32BitPrograms()
