@@ -220,3 +220,53 @@ std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames()
     }
     return names;
 }
+
+bool CPerformanceDataReader::ReadFirstCounter(const std::wstring &application, DWORD &first)
+{
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + application + L"\\Performance";
+    DWORD bytes = sizeof(first);
+    return ::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"First Counter", RRF_RT_REG_DWORD, nullptr, &first,
+                          &bytes) == ERROR_SUCCESS;
+}
+
+bool CPerformanceDataReader::ReadCheckedValues(const PERF_OBJECT_TYPE &object,
+                                               std::vector<std::pair<DWORD, ULONGLONG>> &values)
+{
+    // The object itself was found to fit in the data; everything inside it is checked here.
+    values.clear();
+    const unsigned long long total = object.TotalByteLength;
+    const unsigned long long definitions = object.DefinitionLength;
+    if (object.NumInstances != PERF_NO_INSTANCES || object.HeaderLength < sizeof(PERF_OBJECT_TYPE) ||
+        definitions > total || definitions + sizeof(PERF_COUNTER_BLOCK) > total)
+    {
+        return false;
+    }
+    const BYTE *const base = reinterpret_cast<const BYTE *>(&object);
+    PERF_COUNTER_BLOCK block;
+    std::memcpy(&block, base + definitions, sizeof(block));
+    if (block.ByteLength < sizeof(block) || block.ByteLength > total - definitions)
+    {
+        return false;
+    }
+    unsigned long long at = object.HeaderLength;
+    for (DWORD k = 0; k < object.NumCounters; ++k)
+    {
+        PERF_COUNTER_DEFINITION counter;
+        if (at + sizeof(counter) > definitions)
+        {
+            return false;
+        }
+        std::memcpy(&counter, base + at, sizeof(counter));
+        const unsigned long long end = static_cast<unsigned long long>(counter.CounterOffset) + counter.CounterSize;
+        if (counter.ByteLength < sizeof(counter) || (counter.CounterSize != sizeof(DWORD) &&
+                                                     counter.CounterSize != sizeof(ULONGLONG)) || end > block.ByteLength)
+        {
+            return false;
+        }
+        ULONGLONG value = 0;
+        std::memcpy(&value, base + definitions + counter.CounterOffset, counter.CounterSize);
+        values.emplace_back(counter.CounterNameTitleIndex, value);
+        at += counter.ByteLength;
+    }
+    return true;
+}

@@ -29,6 +29,13 @@ public:
 
     // The installed names of title indexes, from the platform's counter-text lists.
     static std::map<DWORD, std::wstring> LoadCounterNames();
+    // The title index of the counter set's object, as installed; false when not installed.
+    static bool ReadFirstCounter(const std::wstring &application, DWORD &first);
+
+    // The values of an object without instances as (title index, value), in the object's
+    // order, every definition and value checked to lie inside the object; false when the
+    // object has instances or does not hold together.
+    static bool ReadCheckedValues(const PERF_OBJECT_TYPE &object, std::vector<std::pair<DWORD, ULONGLONG>> &values);
 
 private:
     bool ObjectsFitAt(unsigned long long offset, unsigned long long end) const;

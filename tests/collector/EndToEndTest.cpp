@@ -5,15 +5,12 @@
 #if defined(_WIN64)
 
 #include "perfmon/PerformanceCounterInstaller.h"
-#include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "service/PerformanceCounters.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/Exception.h"
 
+#include "tests/collector/CounterWriter.h"
 #include "tests/collector/PublishedValues.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/ProviderRegistrationLock.h"
-#include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -23,23 +20,10 @@
 
 using namespace CorvaneTools::PerfMon;
 using TestSupport::CChildProcess;
+using TestSupport::CWriter;
+using TestSupport::Reader;
 
 namespace {
-
-std::wstring BuildFolder(const wchar_t *architecture)
-{
-    return TestSupport::ThisFolder() + L"\\..\\..\\" + architecture;
-}
-
-std::wstring ProductDll(const wchar_t *architecture)
-{
-    return BuildFolder(architecture) + L"\\..\\..\\dist\\" + architecture + L"\\TessalyCounters.dll";
-}
-
-std::wstring Reader(const wchar_t *architecture)
-{
-    return BuildFolder(architecture) + L"\\bin\\TessalyCounterReader.exe";
-}
 
 const DWORD *const Published = PublishedValues;
 
@@ -113,93 +97,27 @@ class EndToEndTest : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_lock = new TestSupport::CProviderRegistrationLock;
-        CPerformanceCounterInstaller installer;
-        if (installer.IsInstalled(TcpCounterSetName))
-        {
-            installer.Uninstall(TcpCounterSetName);
-        }
-        CPerformanceDataSchema schema(L"009");
-        BuildTcpCounterSchema(schema);
-        CPerformanceDataSchemaFileExporter exporter;
-        s_installed = installer.Install(TcpCounterSetName, ProductDll(L"x86"), ProductDll(L"x64"),
-                                        L"TessalyCounters.dll", exporter.WriteSymbolFile(TcpCounterSetName, schema),
-                                        exporter.WriteIniFile(TcpCounterSetName, schema), L"", 10000, 10000,
-                                        schema.GetChecksum());
-        s_first = installer.FirstCounterIndex(TcpCounterSetName);
+        s_counters = new TestSupport::CInstalledProductCounters;
+        s_installed = s_counters->Installed();
+        s_first = s_counters->First();
     }
 
     static void TearDownTestSuite()
     {
-        EXPECT_EQ(0u, CPerformanceCounterInstaller().Uninstall(TcpCounterSetName));
-        delete s_lock;
-        s_lock = nullptr;
+        EXPECT_EQ(0u, s_counters->Uninstall());
+        delete s_counters;
+        s_counters = nullptr;
     }
 
-    static TestSupport::CProviderRegistrationLock *s_lock;
+    static TestSupport::CInstalledProductCounters *s_counters;
 
     static DWORD s_installed;
     static DWORD s_first;
 };
 
-TestSupport::CProviderRegistrationLock *EndToEndTest::s_lock = nullptr;
+TestSupport::CInstalledProductCounters *EndToEndTest::s_counters = nullptr;
 DWORD EndToEndTest::s_installed = 0;
 DWORD EndToEndTest::s_first = 0;
-
-// A writer for as long as the test holds its stop event.
-class CWriter
-{
-public:
-    CWriter()
-        : m_readyName(TestSupport::UniqueName(L"writerReady")), m_stopName(TestSupport::UniqueName(L"writerStop")),
-          m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
-          m_stop(::CreateEventW(nullptr, TRUE, FALSE, m_stopName.c_str())),
-          m_child(new CChildProcess(L"CounterWriter", {m_readyName, m_stopName}))
-    {
-        const HANDLE either[] = {m_ready, m_child->Handle()};
-        m_started = ::WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0;
-    }
-
-    ~CWriter()
-    {
-        Stop();
-        ::CloseHandle(m_ready);
-        ::CloseHandle(m_stop);
-    }
-
-    bool Started() const
-    {
-        return m_started;
-    }
-
-    DWORD Stop()
-    {
-        if (!m_child)
-        {
-            return m_exitCode;
-        }
-        ::SetEvent(m_stop);
-        m_exitCode = m_child->Wait();
-        m_output = m_child->Output();
-        m_child.reset();
-        return m_exitCode;
-    }
-
-    const std::string &Output() const
-    {
-        return m_output;
-    }
-
-private:
-    const std::wstring m_readyName;
-    const std::wstring m_stopName;
-    const HANDLE m_ready;
-    const HANDLE m_stop;
-    std::unique_ptr<CChildProcess> m_child;
-    bool m_started = false;
-    DWORD m_exitCode = 0;
-    std::string m_output;
-};
 
 } // namespace
 
