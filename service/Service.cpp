@@ -133,12 +133,22 @@ DWORD CService::OnServiceStart(IShutdownService &shutdown, IReportServiceStatus 
         CDebugTrace::Log(L"Failed to load iphlpapiDLL");
     }
     const DWORD pollIntervalMs = m_options.ReadPollInterval();
+    // The log was opened after the options were read; what they passed over is said now.
+    for (const std::wstring &ignored : m_options.TakeIgnoredSettings())
+    {
+        CDebugTrace::Log(ignored);
+    }
     CDebugTrace::Log(L"Will poll for TCP Stats every " + ToString(static_cast<unsigned long>(pollIntervalMs)) +
                      L"ms");
 
     CorvaneTools::Win32::CSecurityDescriptorAllowAll descriptor;
     CorvaneTools::Win32::CSecurityAttributes attributes(descriptor, false);
     m_counters.reset(new CPerformanceCounters(isAdministrator, attributes));
+    // Without this line a damaged registration looks like a healthy service that counts.
+    if (isAdministrator && !m_counters->IsPublishing())
+    {
+        CDebugTrace::Log(L"Performance counters NOT enabled, the counters are not installed");
+    }
     m_statistics.SetCounters(m_counters.get());
 
     status.NotifyProgress(StartProgressHintMs);

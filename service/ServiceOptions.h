@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The service's own options: a log file, its directory and the poll interval. They come
 // from the command line after /install or /run, are stored in the service's Config key at
@@ -34,8 +35,12 @@ public:
     std::wstring ReadLogPath();
 
     // Empty for no log file; in the program's directory when the log directory cannot be
-    // created.
+    // created or the log file cannot be written there.
     std::wstring GetLogFilePath();
+
+    // What the reads above passed over (a registry value of the wrong type or size, an
+    // unusable log directory), one line each, for the log once it is open; then cleared.
+    std::vector<std::wstring> TakeIgnoredSettings();
     static std::wstring MakeLogFileName(const std::wstring &directory);
 
     // "SYSTEM\CurrentControlSet\Services\<service name>\Config" under HKLM.
@@ -51,6 +56,8 @@ private:
     int ParsePoll(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
     int ParseLogPath(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
     bool CheckRelativeLogPath(const std::wstring &argument, std::wstring &message, DWORD &result);
+    void NoteIgnoredValue(HKEY config, const wchar_t *name, const wchar_t *expected, const wchar_t *instead);
+    bool LogDirectoryIsUsable(const std::wstring &directory);
 
     std::wstring m_serviceName;
     bool m_createLog;
@@ -58,4 +65,5 @@ private:
     bool m_logOptionsSet;
     DWORD m_pollIntervalMs;
     bool m_pollIntervalSet;
+    std::vector<std::wstring> m_ignoredSettings;
 };

@@ -6,6 +6,7 @@
 #include "service/TcpCounterSchema.h"
 #include "win32/RegistryKey.h"
 
+#include "tests/application/ServiceProgramSupport.h"
 #include "tests/framework/ServiceQuery.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
@@ -28,51 +29,17 @@ using TestSupport::CLoopbackConnections;
 
 namespace {
 
-const wchar_t *const ServiceName = TcpCounterSetName;
+using ServiceProgramSupport::ConfigKey;
+using ServiceProgramSupport::LogMessages;
+using ServiceProgramSupport::Program;
+using ServiceProgramSupport::Read;
+using ServiceProgramSupport::RunProgram;
+using ServiceProgramSupport::ServiceName;
+using ServiceProgramSupport::Top;
+using ServiceProgramSupport::Values;
+
 const DWORD PollSeconds = 2;
-const std::wstring ConfigKey = L"SYSTEM\\CurrentControlSet\\Services\\Corvane Tessaly\\Config";
 const std::wstring TcpParameters = L"SYSTEM\\CurrentControlSet\\Services\\TcpIp\\Parameters";
-
-std::wstring Top()
-{
-    return TestSupport::ThisFolder() + L"\\..\\..\\..";
-}
-
-std::wstring Program()
-{
-    return Top() + L"\\dist\\x64\\Tessaly.exe";
-}
-
-DWORD RunProgram(const std::vector<std::wstring> &args, DWORD timeoutMs = 60000)
-{
-    CChildProcess program(L"", args, Program());
-    return program.Wait(timeoutMs);
-}
-
-typedef std::map<std::string, unsigned long long> Values;
-
-// One query through the performance library by a reader of the given architecture; empty
-// when the object is not in the data.
-Values Read(const wchar_t *architecture)
-{
-    CChildProcess reader(L"", {}, Top() + L"\\build\\" + architecture + L"\\bin\\TessalyCounterReader.exe");
-    Values values;
-    if (reader.Wait() != 0)
-    {
-        return values;
-    }
-    std::istringstream lines(reader.Output());
-    std::string line;
-    while (std::getline(lines, line))
-    {
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-        {
-            values[line.substr(0, tab)] = std::stoull(line.substr(tab + 1));
-        }
-    }
-    return values;
-}
 
 // What the test's own connections should show, every other counter zero.
 Values Expected(const CLoopbackConnections &ipv4, const CLoopbackConnections &ipv6, DWORD maxUserPort,
@@ -113,11 +80,6 @@ void DeleteTcpParameters()
 {
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, TcpParameters.c_str(), L"MaxUserPort");
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, TcpParameters.c_str(), L"TcpTimedWaitDelay");
-}
-
-std::vector<std::string> LogMessages(const std::wstring &path)
-{
-    return TestSupport::ReadLogLines(std::string(path.begin(), path.end()), true);
 }
 
 bool ExactCountsPossible(std::string &reason)

@@ -1,0 +1,147 @@
+#pragma once
+
+// The installed Tessaly.exe as its tests drive it: the program and the readers of the main
+// build run as child processes, the service through the platform's service control manager.
+#include "framework/ServiceHandle.h"
+#include "service/TcpCounterSchema.h"
+
+#include "tests/framework/ServiceQuery.h"
+#include "tests/support/CapturedLog.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchDirectory.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ServiceProgramSupport {
+
+const wchar_t *const ServiceName = TcpCounterSetName;
+const wchar_t *const ServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\Corvane Tessaly";
+const std::wstring ConfigKey = std::wstring(ServiceKey) + L"\\Config";
+const std::wstring PerformanceKey = std::wstring(ServiceKey) + L"\\Performance";
+
+inline std::wstring Top()
+{
+    return TestSupport::ThisFolder() + L"\\..\\..\\..";
+}
+
+inline std::wstring Program()
+{
+    return Top() + L"\\dist\\x64\\Tessaly.exe";
+}
+
+inline std::wstring ProgramFolder()
+{
+    return Top() + L"\\dist\\x64";
+}
+
+inline std::wstring WindowsFolder()
+{
+    wchar_t windows[MAX_PATH];
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    return windows;
+}
+
+inline DWORD RunProgram(const std::vector<std::wstring> &args, DWORD timeoutMs = 60000)
+{
+    TestSupport::CChildProcess program(L"", args, Program());
+    return program.Wait(timeoutMs);
+}
+
+typedef std::map<std::string, unsigned long long> Values;
+
+struct CReading
+{
+    DWORD exitCode;
+    std::string output;
+    Values values;
+};
+
+// One query through the performance library by a reader of the given architecture, with
+// the reader's own arguments; STILL_ACTIVE as the exit code when it did not end in time.
+inline CReading ReadWith(const wchar_t *architecture, const std::vector<std::wstring> &args,
+                         DWORD timeoutMs = 60000)
+{
+    TestSupport::CChildProcess reader(L"", args,
+                                      Top() + L"\\build\\" + architecture + L"\\bin\\TessalyCounterReader.exe");
+    CReading reading = {reader.Wait(timeoutMs), std::string(), Values()};
+    if (reading.exitCode == STILL_ACTIVE)
+    {
+        return reading;
+    }
+    reading.output = reader.Output();
+    std::istringstream lines(reading.output);
+    std::string line;
+    while (reading.exitCode == 0 && std::getline(lines, line))
+    {
+        const size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+        {
+            reading.values[line.substr(0, tab)] = std::stoull(line.substr(tab + 1));
+        }
+    }
+    return reading;
+}
+
+// Tessaly's object; empty when it is not in the data.
+inline Values Read(const wchar_t *architecture)
+{
+    return ReadWith(architecture, {}).values;
+}
+
+inline std::vector<std::string> LogMessages(const std::wstring &path)
+{
+    return TestSupport::ReadLogLines(std::string(path.begin(), path.end()), true);
+}
+
+inline bool Contains(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The crash dumps in a folder, by the name the program gives them.
+inline std::vector<std::wstring> DumpFiles(const std::wstring &folder)
+{
+    std::vector<std::wstring> dumps;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\Tessaly.exe-*.dmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            dumps.push_back(folder + L"\\" + found.cFileName);
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    return dumps;
+}
+
+inline bool ServiceIsInstalled()
+{
+    const CorvaneTools::Service::CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return CorvaneTools::Service::CServiceHandle(::OpenServiceW(manager.Get(), ServiceName, SERVICE_QUERY_STATUS))
+        .IsValid();
+}
+
+inline void SetValue(const std::wstring &key, const wchar_t *name, DWORD type, const void *data, DWORD bytes)
+{
+    HKEY opened;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
+                          nullptr) == ERROR_SUCCESS)
+    {
+        ::RegSetValueExW(opened, name, 0, type, static_cast<const BYTE *>(data), bytes);
+        ::RegCloseKey(opened);
+    }
+}
+
+inline void SetString(const std::wstring &key, const wchar_t *name, const std::wstring &text)
+{
+    SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+} // namespace ServiceProgramSupport
