@@ -1,0 +1,162 @@
+// Readers of both architectures querying the installed service's counters through the
+// performance library while it polls back to back, is killed and restarted, and is stopped
+// and started again and again. Prints the figures; fails on a failed query, a query
+// without the object, a torn value or a reader that does not end.
+#include "tests/load/LoadRunSupport.h"
+#include "tests/support/LongRuns.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace LoadRuns;
+using TestSupport::ShortOrLong;
+
+namespace {
+
+const int ReadersPerArchitecture = 5;
+
+std::string Joined(const std::set<std::string> &kinds)
+{
+    std::string text;
+    for (const std::string &kind : kinds)
+    {
+        text += (text.empty() ? "" : ", ") + kind;
+    }
+    return text;
+}
+
+// Every reader ended, no query failed or had a torn value, and while the service ran every
+// answer held the object.
+void ExpectNoFault(const SReaderResult &sum, const std::set<std::string> &whileRunning)
+{
+    EXPECT_NE(static_cast<DWORD>(STILL_ACTIVE), sum.exitCode);
+    EXPECT_EQ(0u, sum.failed);
+    EXPECT_EQ(0u, sum.highHalf);
+    EXPECT_EQ(0u, whileRunning.count("absent") + whileRunning.count("failed")) << Joined(whileRunning);
+}
+
+// The kinds of answer the readers gave between two times, each reader's kind at the start
+// included.
+std::set<std::string> KindsBetween(const std::vector<SReaderResult> &results, ULONGLONG from, ULONGLONG to)
+{
+    std::set<std::string> kinds;
+    for (const SReaderResult &result : results)
+    {
+        std::string current;
+        for (const auto &change : result.changes)
+        {
+            if (change.first > to)
+            {
+                break;
+            }
+            if (change.first >= from && !current.empty())
+            {
+                kinds.insert(current);
+            }
+            current = change.second;
+        }
+        kinds.insert(current);
+    }
+    return kinds;
+}
+
+// The readers start while the service is stopped, so that the rate with them is the rate
+// of a service polling among readers, not among starting processes.
+TEST(ReaderLoadTest, TenReadersAtPollZeroUnderChurn)
+{
+    const CInstalledService service(L"0");
+    ASSERT_TRUE(service.Installed());
+    const CChurn churn;
+    const DWORD window = ShortOrLong(5000, 20000);
+    ASSERT_TRUE(service.Start());
+    const double alone = service.PollRate(window);
+    ASSERT_TRUE(service.Stop());
+    const unsigned long queries = ShortOrLong(100, 1000);
+    CReaderFleet fleet(service.Object(), ReadersPerArchitecture, queries);
+    ASSERT_TRUE(service.Start());
+    const ULONGLONG running = NowMs();
+    const double withReaders = service.PollRate(window);
+    const std::vector<SReaderResult> results = fleet.Finish();
+    const SReaderResult sum = Sum(results, "Readers at /poll 0");
+    std::printf("Polls per second: %.1f without readers, %.1f with them\n", alone, withReaders);
+    std::printf("Answers before the service ran: %s; once it ran: %s\n", Joined(KindsBetween(results, 0, running)).c_str(),
+                Joined(KindsBetween(results, running + 1000, NowMs())).c_str());
+    ExpectNoFault(sum, KindsBetween(results, running + 1000, NowMs()));
+    EXPECT_EQ(queries * 2 * ReadersPerArchitecture, sum.queries);
+}
+
+TEST(ReaderLoadTest, KilledAndRestartedWhileReadersRun)
+{
+    const CInstalledService service(L"0");
+    ASSERT_TRUE(service.Installed());
+    const CChurn churn;
+    CReaderFleet fleet(service.Object(), ReadersPerArchitecture, 0);
+    ASSERT_TRUE(service.Start());
+    ::Sleep(3000);
+    const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, service.Status().dwProcessId);
+    ASSERT_NE(nullptr, process);
+    const ULONGLONG killed = NowMs();
+    EXPECT_TRUE(::TerminateProcess(process, 1));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process, 10000));
+    ::CloseHandle(process);
+    EXPECT_TRUE(TestSupport::ReachesState(service.Handle(), SERVICE_STOPPED));
+    const SERVICE_STATUS_PROCESS afterKill = service.Status();
+    ::Sleep(3000);
+    const ULONGLONG restarting = NowMs();
+    ASSERT_TRUE(service.Start());
+    const ULONGLONG restarted = NowMs();
+    ::Sleep(3000);
+    const std::vector<SReaderResult> results = fleet.Finish();
+    const SReaderResult sum = Sum(results, "Readers through a kill and a restart");
+    std::printf("After the kill the service control manager reports state %lu, exit code %lu, "
+                "service exit code %lu\n",
+                afterKill.dwCurrentState, afterKill.dwWin32ExitCode, afterKill.dwServiceSpecificExitCode);
+    // A short grace after each event: a query begun before it may end after.
+    const std::set<std::string> down = KindsBetween(results, killed + 500, restarting);
+    const std::set<std::string> after = KindsBetween(results, restarted + 1500, NowMs());
+    std::printf("While the service was down the readers got: %s; after the restart: %s\n", Joined(down).c_str(),
+                Joined(after).c_str());
+    ExpectNoFault(sum, after);
+    EXPECT_NE(0u, afterKill.dwWin32ExitCode);
+}
+
+TEST(ReaderLoadTest, StoppedAndStartedAgainAndAgainWhileReadersRun)
+{
+    const CInstalledService service(L"0");
+    ASSERT_TRUE(service.Installed());
+    const CChurn churn;
+    CReaderFleet fleet(service.Object(), ReadersPerArchitecture, 0);
+    const int cycles = ShortOrLong(5, 50);
+    int done = 0;
+    ULONGLONG slowestStart = 0, slowestStop = 0;
+    for (; done < cycles; ++done)
+    {
+        const ULONGLONG before = NowMs();
+        if (!service.Start())
+        {
+            break;
+        }
+        const ULONGLONG started = NowMs();
+        ::Sleep(200);
+        const ULONGLONG stopping = NowMs();
+        if (!service.Stop())
+        {
+            break;
+        }
+        slowestStart = std::max(slowestStart, started - before);
+        slowestStop = std::max(slowestStop, NowMs() - stopping);
+    }
+    ASSERT_TRUE(service.Start());
+    const ULONGLONG restarted = NowMs();
+    ::Sleep(3000);
+    const std::vector<SReaderResult> results = fleet.Finish();
+    const SReaderResult sum = Sum(results, "Readers through stop and start cycles");
+    std::printf("%d of %d cycles; slowest start %llu ms, slowest stop %llu ms\n", done, cycles, slowestStart,
+                slowestStop);
+    std::printf("Answers during the cycles: %s\n", Joined(KindsBetween(results, 0, restarted)).c_str());
+    ExpectNoFault(sum, KindsBetween(results, restarted + 1500, NowMs()));
+    EXPECT_EQ(cycles, done);
+}
+
+} // namespace
