@@ -153,6 +153,9 @@ void CSimpleMessageLog::LogMessage(const std::string &message)
         {
             const std::string line = prefix + time + message + "\r\n";
             std::fwrite(line.data(), 1, line.size(), m_file);
+            // A line left in the buffer is late for whoever follows the file and lost when the
+            // process is killed.
+            std::fflush(m_file);
         }
     }
     if (m_memoryList)

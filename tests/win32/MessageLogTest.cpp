@@ -94,6 +94,25 @@ TEST(MessageLogTest, EachOpeningAppendsAHeader)
     ::DeleteFileA(second.c_str());
 }
 
+// Read while the log is open, as by an operator following it or after the process was
+// killed: no line waits in a buffer.
+TEST(MessageLogTest, EachLineIsInTheFileOnceLogged)
+{
+    const std::string path = TempPath(L"at-once.log");
+    {
+        CSimpleMessageLog log;
+        log.SetLogName(path);
+        std::string expected = s_header;
+        for (const char *line : {"first", "second", "third"})
+        {
+            log.LogMessage(line);
+            expected += Id() + line + "\r\n";
+            EXPECT_EQ(expected, ReadFile(path)) << line;
+        }
+    }
+    ::DeleteFileA(path.c_str());
+}
+
 TEST(MessageLogTest, ThreadIdentifiers)
 {
     const std::string path = TempPath(L"ids.log");
