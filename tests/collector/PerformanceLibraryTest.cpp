@@ -134,7 +134,13 @@ TEST_F(PerformanceLibraryTest, AProviderThatFailsLeavesTheOthersTheirRoom)
         EXPECT_EQ(1u, Field(block, "objects")) << failed;
         EXPECT_EQ(trivial, Line(failed, "object")) << failed;
 
-        const std::string both = Query(architecture, L"Global", 1, 1, s_first, L"-");
+        // The library walks the Services key by index on every query: a service key that
+        // another test program deletes meanwhile shifts the walk past the next provider's.
+        std::string both;
+        for (int attempt = 0; attempt < 3 && both.find(trivial) == std::string::npos; ++attempt)
+        {
+            both = Query(architecture, L"Global", 1, 1, s_first, L"-");
+        }
         EXPECT_EQ("queries 1 failed 0 with-object 1 exact 0", Line(both, "queries")) << both;
         EXPECT_EQ(Field(Line(both, "block"), "header") + 2 * 1416, Field(Line(both, "block"), "total")) << both;
         EXPECT_NE(std::string::npos, both.find(trivial)) << both;
