@@ -223,9 +223,7 @@ TEST_P(DamagedRegistrationTest, ReadersKeepWorkingAndTheServiceRunsWithoutPublis
     // A loaded machine may take a while before the first sample; the readers are asked after it.
     const auto sampled = [&] {
         const std::vector<std::string> lines = LogMessages(log);
-        return std::any_of(lines.begin(), lines.end(), [](const std::string &line) {
-            return line.rfind("IPv4 - Processing - started - ", 0) == 0;
-        });
+        return std::any_of(lines.begin(), lines.end(), IsSampleStart);
     };
     EXPECT_TRUE(TestSupport::WaitUntil(sampled, 30000));
     ExpectReadersKeepWorking(damage.tessalyReader);

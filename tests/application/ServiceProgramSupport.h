@@ -99,6 +99,12 @@ inline std::vector<std::string> LogMessages(const std::wstring &path)
     return TestSupport::ReadLogLines(std::string(path.begin(), path.end()), true);
 }
 
+// The first line of each sample the polling thread takes.
+inline bool IsSampleStart(const std::string &line)
+{
+    return line.rfind("IPv4 - Processing - started - ", 0) == 0;
+}
+
 inline bool Contains(const std::vector<std::string> &lines, const std::string &line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();

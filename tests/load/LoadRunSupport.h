@@ -103,7 +103,7 @@ public:
         size_t polls = 0;
         for (const std::string &line : LogMessages(LogFile()))
         {
-            polls += line.rfind("IPv4 - Processing - started - ", 0) == 0 ? 1 : 0;
+            polls += IsSampleStart(line) ? 1 : 0;
         }
         return polls;
     }
