@@ -20,6 +20,12 @@ namespace {
 const wchar_t s_productName[] = L"Tessaly";
 const DWORD s_defaultTimeout = 10000;
 
+// The name of the copies in the system directories.
+std::wstring OwnLibrary()
+{
+    return std::wstring(s_productName) + L".dll";
+}
+
 bool Refuse(const std::wstring &text, std::wstring &message)
 {
     message = text;
@@ -69,8 +75,33 @@ void DeployAndRegister(CPerformanceCounterInstaller &installer)
     const std::wstring checksum = schema.GetChecksum();
     const std::wstring iniFile = exporter.WriteIniFile(TcpCounterSetName, schema);
     const std::wstring symbolFile = exporter.WriteSymbolFile(TcpCounterSetName, schema);
-    installer.Install(TcpCounterSetName, x86.GetPath(), x64.GetPath(), product + L".dll", symbolFile, iniFile, L"",
+    installer.Install(TcpCounterSetName, x86.GetPath(), x64.GetPath(), OwnLibrary(), symbolFile, iniFile, L"",
                       s_defaultTimeout, s_defaultTimeout, checksum);
+}
+
+// A registration damaged after install (no readable first counter, a library naming another
+// file) no longer leads the removal to the copies this product put there; they go anyway.
+// Appends to the message what could not be deleted.
+void RemoveOwnCopies(std::wstring &message)
+{
+    for (const std::wstring &directory :
+         {CorvaneTools::Win32::GetSystemDirectory(), CorvaneTools::Win32::GetSystemWow64Directory()})
+    {
+        const std::wstring path = directory + L"\\" + OwnLibrary();
+        if (::DeleteFileW(path.c_str()))
+        {
+            CDebugTrace::Log(L"Performance counter DLL removed: \"" + path + L"\"");
+            continue;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        {
+            const std::wstring text = L"Performance counter DLL NOT removed: \"" + path + L"\" (error " +
+                                      CorvaneTools::Win32::ToString(static_cast<unsigned long>(error)) + L")";
+            CDebugTrace::Log(text);
+            message += (message.empty() ? L"" : L"\n") + text;
+        }
+    }
 }
 
 } // namespace
@@ -92,7 +123,9 @@ bool RemovePerformanceCounters(std::wstring &message)
     CPerformanceCounterInstaller installer;
     if (!installer.IsInstalled(TcpCounterSetName))
     {
-        return Refuse(L"Performance counters are not installed, so cannot be removed", message);
+        Refuse(L"Performance counters are not installed, so cannot be removed", message);
+        RemoveOwnCopies(message);
+        return false;
     }
     const std::wstring library = installer.GetInstalledCounterDLLName(TcpCounterSetName);
     const DWORD error = installer.Uninstall(TcpCounterSetName);
@@ -104,8 +137,18 @@ bool RemovePerformanceCounters(std::wstring &message)
         const std::wstring copy = HeldCopy(library, held);
         return Refuse(InUseText(copy.empty() ? library : copy, error), message);
     }
+    std::wstring left;
+    if (::_wcsicmp(library.c_str(), OwnLibrary().c_str()) != 0)
+    {
+        RemoveOwnCopies(left);
+    }
     CDebugTrace::Log(L"Performance counters removed");
-    return true;
+    if (left.empty())
+    {
+        return true;
+    }
+    message = left;
+    return false;
 }
 
 bool PerformanceCountersCanBeRemoved(std::wstring &message)

@@ -90,10 +90,12 @@ std::wstring Describe()
     }
 }
 
-std::wstring DirectoryOf(const std::wstring &path)
+// Without a log the dumps sit beside the program, not in the root of whatever drive the
+// process happens to run on.
+std::wstring DumpDirectoryOf(const std::wstring &logPath)
 {
-    const size_t separator = path.rfind(L'\\');
-    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+    const size_t separator = logPath.rfind(L'\\');
+    return separator == std::wstring::npos ? CorvaneTools::Win32::GetModulePath() : logPath.substr(0, separator);
 }
 
 // Where the log goes; without a log file the trace is pointed at a log that discards.
@@ -165,7 +167,7 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
         CDebugTrace::Log(L"---");
         CDebugTrace::Log(L"Service: \"" + name + L"\" starting");
 
-        CorvaneTools::Win32::CMiniDumper dumper(DirectoryOf(logPath), dumpKind, EveryFileNamePart);
+        CorvaneTools::Win32::CMiniDumper dumper(DumpDirectoryOf(logPath), dumpKind, EveryFileNamePart);
         CDebugTrace::Log(L"Will produce at most: " + CorvaneTools::Win32::ToString(MaximumDumps) + L" crash dumps");
         CDebugTrace::Log(L"If we attempt to produce more than : " +
                          CorvaneTools::Win32::ToString(static_cast<int>(DumpExitThreshold)) +

@@ -17,29 +17,44 @@ struct FaultRun
 {
     DWORD exitCode;
     std::vector<std::string> log;
-    std::vector<std::string> dumps;
+    std::vector<std::wstring> dumps;
 };
 
-FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirectory &logs)
+std::vector<std::wstring> DumpsIn(const std::wstring &directory)
 {
-    ::SetEnvironmentVariableW(L"TESSALY_FAULT", mode.c_str());
-    TestSupport::CChildProcess program(L"", {L"/noMessages", L"/run", L"/logPath", logs.Path()},
-                                       TestSupport::ThisFolder() + L"\\TessalyFaultTest.exe");
-    FaultRun run;
-    run.exitCode = program.Wait(120000);
-    ::SetEnvironmentVariableW(L"TESSALY_FAULT", nullptr);
-    const std::wstring logPath = logs / L"CorvaneTessaly.log";
-    run.log = TestSupport::ReadLogLines(std::string(logPath.begin(), logPath.end()), true);
+    std::vector<std::wstring> dumps;
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((logs / L"*.dmp").c_str(), &found);
+    const HANDLE search = ::FindFirstFileW((directory + L"\\TessalyFaultTest.exe-*.dmp").c_str(), &found);
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found))
     {
-        run.dumps.emplace_back(found.cFileName, found.cFileName + wcslen(found.cFileName));
+        dumps.emplace_back(found.cFileName);
     }
     if (search != INVALID_HANDLE_VALUE)
     {
         ::FindClose(search);
     }
+    return dumps;
+}
+
+// Without a log directory the dumps are looked for beside the program.
+FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirectory *logs)
+{
+    ::SetEnvironmentVariableW(L"TESSALY_FAULT", mode.c_str());
+    std::vector<std::wstring> args = {L"/noMessages", L"/run"};
+    if (logs)
+    {
+        args.insert(args.end(), {L"/logPath", logs->Path()});
+    }
+    TestSupport::CChildProcess program(L"", args, TestSupport::ThisFolder() + L"\\TessalyFaultTest.exe");
+    FaultRun run;
+    run.exitCode = program.Wait(120000);
+    ::SetEnvironmentVariableW(L"TESSALY_FAULT", nullptr);
+    if (logs)
+    {
+        const std::wstring logPath = *logs / L"CorvaneTessaly.log";
+        run.log = TestSupport::ReadLogLines(std::string(logPath.begin(), logPath.end()), true);
+    }
+    run.dumps = DumpsIn(logs ? logs->Path() : TestSupport::ThisFolder());
     return run;
 }
 
@@ -61,7 +76,7 @@ bool HasPrefix(const std::vector<std::string> &lines, const std::string &prefix)
 TEST(CrashDumpProgramTest, EachRunDumpsItsFaultUntilTwoDumpsExist)
 {
     TestSupport::CScratchDirectory logs(L"TessalyDumps");
-    const std::regex name("TessalyFaultTest\\.exe-\\d{8}-\\d{6}-\\d+-\\d+-1\\.dmp");
+    const std::wregex name(L"TessalyFaultTest\\.exe-\\d{8}-\\d{6}-\\d+-\\d+-1\\.dmp");
     const struct
     {
         size_t dumps;
@@ -74,11 +89,11 @@ TEST(CrashDumpProgramTest, EachRunDumpsItsFaultUntilTwoDumpsExist)
     size_t runCount = 0;
     for (const auto &expected : runs)
     {
-        const FaultRun run = RunFaulting(L"access", logs);
+        const FaultRun run = RunFaulting(L"access", &logs);
         ++runCount;
         SCOPED_TRACE(expected.line);
         EXPECT_EQ(expected.dumps, run.dumps.size());
-        for (const std::string &dump : run.dumps)
+        for (const std::wstring &dump : run.dumps)
         {
             EXPECT_TRUE(std::regex_match(dump, name)) << dump;
         }
@@ -86,7 +101,7 @@ TEST(CrashDumpProgramTest, EachRunDumpsItsFaultUntilTwoDumpsExist)
         // The runs share one log file.
         EXPECT_EQ(runCount, Count(run.log, "Will produce at most: 2 crash dumps"));
     }
-    const FaultRun last = RunFaulting(L"access", logs);
+    const FaultRun last = RunFaulting(L"access", &logs);
     EXPECT_EQ(2u, Count(last.log, "NO CRASH DUMPS MAY NOT BE PRODUCED - Max dumps to produce reduced to 0 due to "
                                   "existing dump files"))
         << "the third and the fourth run";
@@ -98,7 +113,7 @@ TEST(CrashDumpProgramTest, EachRunDumpsItsFaultUntilTwoDumpsExist)
 TEST(CrashDumpProgramTest, TooManyFaultsEndTheProcessWith666)
 {
     TestSupport::CScratchDirectory logs(L"TessalyDumps");
-    const FaultRun run = RunFaulting(L"repeat", logs);
+    const FaultRun run = RunFaulting(L"repeat", &logs);
     EXPECT_EQ(666u, run.exitCode);
     EXPECT_EQ(3u, run.dumps.size());
     for (const char *line : {"Did not create crash dump. Already created: 2 (attempt: 3)",
@@ -114,11 +129,26 @@ TEST(CrashDumpProgramTest, TooManyFaultsEndTheProcessWith666)
 TEST(CrashDumpProgramTest, APureVirtualCallIsDumped)
 {
     TestSupport::CScratchDirectory logs(L"TessalyDumps");
-    const FaultRun run = RunFaulting(L"purecall", logs);
+    const FaultRun run = RunFaulting(L"purecall", &logs);
     EXPECT_EQ(1u, run.dumps.size());
     EXPECT_TRUE(HasPrefix(run.log, "Custom crash dump created: "));
     EXPECT_EQ(1u, Count(run.log, "Purecall"));
     // The runtime then aborts.
     EXPECT_EQ(1u, Count(run.log, "SIGABRT!"));
     EXPECT_EQ(3u, run.exitCode);
+}
+
+// Not in the root of the drive the process runs on.
+TEST(CrashDumpProgramTest, WithoutALogTheDumpIsBesideTheProgram)
+{
+    const auto removeDumps = [] {
+        for (const std::wstring &dump : DumpsIn(TestSupport::ThisFolder()))
+        {
+            ::DeleteFileW((TestSupport::ThisFolder() + L"\\" + dump).c_str());
+        }
+    };
+    removeDumps();
+    const FaultRun run = RunFaulting(L"access", nullptr);
+    EXPECT_EQ(1u, run.dumps.size());
+    removeDumps();
 }

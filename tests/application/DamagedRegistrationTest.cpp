@@ -1,6 +1,7 @@
 // The counter registration of the installed service damaged after install: readers of
 // both architectures keep getting another provider's data, the service starts and runs
-// without publishing and logs why, and a removal afterwards clears what it can.
+// without publishing and logs why, and a removal afterwards clears what it can, the DLL
+// copies always.
 #include "tests/application/ServiceProgramSupport.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/TestNames.h"
@@ -145,22 +146,21 @@ struct CDamage
     DWORD tessalyReader;
     // The lines of the service's start that say it does not publish.
     std::vector<std::string> logged;
-    // A registration without a readable first counter counts as not installed, so the
-    // removal leaves the counter part alone; one naming another library deletes that
-    // name. Either way the DLL copies stay.
-    bool copiesStay;
+    // A registration without a readable first counter counts as not installed, and one
+    // naming another library leads the removal to that name: the DLL copies go all the same.
+    bool copiesFoundByName;
 };
 
 const CDamage Damages[] = {
-    {"FirstCounterDeleted", [] { DeleteValue(L"First Counter"); }, 2, {NotInstalled}, true},
-    {"FirstCounterAsText", [] { SetString(PerformanceKey, L"First Counter", L"1000"); }, 2, {NotInstalled}, true},
-    {"LibraryMissing", [] { SetString(PerformanceKey, L"Library", L"TessalyMissing.dll"); }, 1, {}, true},
+    {"FirstCounterDeleted", [] { DeleteValue(L"First Counter"); }, 2, {NotInstalled}, false},
+    {"FirstCounterAsText", [] { SetString(PerformanceKey, L"First Counter", L"1000"); }, 2, {NotInstalled}, false},
+    {"LibraryMissing", [] { SetString(PerformanceKey, L"Library", L"TessalyMissing.dll"); }, 1, {}, false},
     {"DllCopiesTruncated",
      [] {
          Truncate(L"system32");
          Truncate(L"syswow64");
      },
-     1, {}, false},
+     1, {}, true},
 };
 
 class DamagedRegistrationTest : public ::testing::TestWithParam<CDamage>
@@ -246,13 +246,19 @@ TEST_P(DamagedRegistrationTest, ReadersKeepWorkingAndTheServiceRunsWithoutPublis
         EXPECT_TRUE(Contains(lines, line)) << line;
     }
 
-    EXPECT_EQ(0u, RunProgram({L"/noMessages", L"/remove"}));
+    const std::wstring removalLog = m_logs.Path() + L"\\Removal";
+    ::CreateDirectoryW(removalLog.c_str(), nullptr);
+    EXPECT_EQ(0u, RunProgram({L"/noMessages", L"/remove", L"/logPath", removalLog}));
     EXPECT_FALSE(ServiceIsInstalled());
     HKEY gone;
     EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServiceKey, 0, KEY_READ, &gone));
+    const std::vector<std::string> removal = LogMessages(removalLog + L"\\CorvaneTessaly.log");
     for (const wchar_t *folder : {L"system32", L"syswow64"})
     {
-        EXPECT_EQ(damage.copiesStay, TestSupport::Exists(Copy(folder, L"Tessaly.dll"))) << folder;
+        const std::wstring copy = Copy(folder, L"Tessaly.dll");
+        EXPECT_FALSE(TestSupport::Exists(copy)) << folder;
+        const std::string line = "Performance counter DLL removed: \"" + std::string(copy.begin(), copy.end()) + "\"";
+        EXPECT_EQ(!damage.copiesFoundByName, Contains(removal, line)) << line;
     }
     ExpectReadersKeepWorking(2);
 }
