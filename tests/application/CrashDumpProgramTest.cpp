@@ -1,5 +1,6 @@
 // The program's crash dumps, from a build whose table calls fault on purpose, run as a
 // process with its log directory: where the dumps go, how many, and what it says.
+#include "tests/application/ServiceProgramSupport.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
@@ -12,7 +13,7 @@
 namespace {
 
 // What one run of the faulting program left: its exit code, its log lines without
-// thread identifiers, and the dump files in the log directory.
+// thread identifiers, and the paths of the dump files in the log directory.
 struct FaultRun
 {
     DWORD exitCode;
@@ -20,21 +21,7 @@ struct FaultRun
     std::vector<std::wstring> dumps;
 };
 
-std::vector<std::wstring> DumpsIn(const std::wstring &directory)
-{
-    std::vector<std::wstring> dumps;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((directory + L"\\TessalyFaultTest.exe-*.dmp").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found))
-    {
-        dumps.emplace_back(found.cFileName);
-    }
-    if (search != INVALID_HANDLE_VALUE)
-    {
-        ::FindClose(search);
-    }
-    return dumps;
-}
+const wchar_t FaultProgram[] = L"TessalyFaultTest.exe";
 
 // Without a log directory the dumps are looked for beside the program.
 FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirectory *logs)
@@ -45,7 +32,7 @@ FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirect
     {
         args.insert(args.end(), {L"/logPath", logs->Path()});
     }
-    TestSupport::CChildProcess program(L"", args, TestSupport::ThisFolder() + L"\\TessalyFaultTest.exe");
+    TestSupport::CChildProcess program(L"", args, TestSupport::ThisFolder() + L"\\" + FaultProgram);
     FaultRun run;
     run.exitCode = program.Wait(120000);
     ::SetEnvironmentVariableW(L"TESSALY_FAULT", nullptr);
@@ -54,7 +41,7 @@ FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirect
         const std::wstring logPath = *logs / L"CorvaneTessaly.log";
         run.log = TestSupport::ReadLogLines(std::string(logPath.begin(), logPath.end()), true);
     }
-    run.dumps = DumpsIn(logs ? logs->Path() : TestSupport::ThisFolder());
+    run.dumps = ServiceProgramSupport::DumpFiles(logs ? logs->Path() : TestSupport::ThisFolder(), FaultProgram);
     return run;
 }
 
@@ -76,7 +63,7 @@ bool HasPrefix(const std::vector<std::string> &lines, const std::string &prefix)
 TEST(CrashDumpProgramTest, EachRunDumpsItsFaultUntilTwoDumpsExist)
 {
     TestSupport::CScratchDirectory logs(L"TessalyDumps");
-    const std::wregex name(L"TessalyFaultTest\\.exe-\\d{8}-\\d{6}-\\d+-\\d+-1\\.dmp");
+    const std::wregex name(L".*\\\\TessalyFaultTest\\.exe-\\d{8}-\\d{6}-\\d+-\\d+-1\\.dmp");
     const struct
     {
         size_t dumps;
@@ -142,9 +129,9 @@ TEST(CrashDumpProgramTest, APureVirtualCallIsDumped)
 TEST(CrashDumpProgramTest, WithoutALogTheDumpIsBesideTheProgram)
 {
     const auto removeDumps = [] {
-        for (const std::wstring &dump : DumpsIn(TestSupport::ThisFolder()))
+        for (const std::wstring &dump : ServiceProgramSupport::DumpFiles(TestSupport::ThisFolder(), FaultProgram))
         {
-            ::DeleteFileW((TestSupport::ThisFolder() + L"\\" + dump).c_str());
+            ::DeleteFileW(dump.c_str());
         }
     };
     removeDumps();

@@ -110,12 +110,12 @@ inline bool Contains(const std::vector<std::string> &lines, const std::string &l
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// The crash dumps in a folder, by the name the program gives them.
-inline std::vector<std::wstring> DumpFiles(const std::wstring &folder)
+// The crash dumps in a folder, by the name the program gives them: full paths.
+inline std::vector<std::wstring> DumpFiles(const std::wstring &folder, const std::wstring &program = L"Tessaly.exe")
 {
     std::vector<std::wstring> dumps;
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((folder + L"\\Tessaly.exe-*.dmp").c_str(), &found);
+    const HANDLE search = ::FindFirstFileW((folder + L"\\" + program + L"-*.dmp").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE)
     {
         do

@@ -92,6 +92,11 @@ public:
         return m_object;
     }
 
+    std::wstring LogFolder() const
+    {
+        return m_logs.Path();
+    }
+
     std::wstring LogFile() const
     {
         return m_logs.Path() + L"\\CorvaneTessaly.log";
