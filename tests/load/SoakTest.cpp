@@ -10,6 +10,12 @@
 
 using namespace LoadRuns;
 
+TESSALY_CHILD_MAIN(Idle)
+{
+    ::Sleep(60000);
+    return 0;
+}
+
 namespace {
 
 struct SPoint
@@ -34,8 +40,21 @@ SPoint Measure(const char *when, HANDLE service, const CReaderFleet &fleet)
     return point;
 }
 
+// What every process here costs before it does anything: the yardstick for the service's
+// working set, which under Wine holds the platform's own libraries.
+void MeasureIdleProcess()
+{
+    TestSupport::CChildProcess idle(L"Idle");
+    ::Sleep(2000);
+    const TestSupport::SProcessFigures figures = TestSupport::MeasureProcess(idle.Handle());
+    std::printf("an idle process (this test program doing nothing): %lu handles, working set %zu KB, "
+                "private %zu KB\n",
+                figures.handles, figures.workingSet / 1024, figures.privateBytes / 1024);
+}
+
 TEST(SoakTest, HandlesAndMemoryStayFlatAtPollZeroWithReaders)
 {
+    MeasureIdleProcess();
     const DWORD runMs = TestSupport::ShortOrLong(60000, 600000);
     const DWORD settledMs = TestSupport::ShortOrLong(30000, 60000);
     const CInstalledService service(L"0");
