@@ -20,6 +20,19 @@ void *MapWhole(HANDLE mapping, DWORD access, const std::wstring &name)
     return view;
 }
 
+// Its creator writes the header just after creating the section, so an opener in between
+// reads 0; that is given a moment before the sizes count as different.
+DWORD ExistingHeader(const void *first, DWORD size)
+{
+    const volatile DWORD *header = static_cast<const volatile DWORD *>(first);
+    const DWORD start = ::GetTickCount();
+    while (*header == 0 && size != 0 && ::GetTickCount() - start < CSharedMemory::HeaderWaitMs)
+    {
+        ::Sleep(1);
+    }
+    return *header;
+}
+
 } // namespace
 
 CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode, bool allowExisting,
@@ -51,8 +64,7 @@ CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMo
     }
     else
     {
-        DWORD stored = 0;
-        std::memcpy(&stored, first, sizeof(stored));
+        const DWORD stored = ExistingHeader(first, size);
         if (stored != size)
         {
             ::UnmapViewOfFile(first);

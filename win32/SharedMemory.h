@@ -14,6 +14,8 @@ class CSharedMemory
 {
 public:
     static const DWORD MaxSize = 0xFFFFFFFFu - 4;
+    // How long an opener waits for the header of a section whose creator has not yet written it.
+    static const DWORD HeaderWaitMs = 1000;
 
     CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode, bool allowExisting,
                   SECURITY_ATTRIBUTES *securityAttributes);

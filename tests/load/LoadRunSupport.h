@@ -113,6 +113,16 @@ public:
         return polls;
     }
 
+    // The log's last lines, for a run that failed.
+    void PrintLogTail(size_t count = 20) const
+    {
+        const std::vector<std::string> lines = LogMessages(LogFile());
+        for (size_t n = lines.size() > count ? lines.size() - count : 0; n < lines.size(); ++n)
+        {
+            std::printf("  log: %s\n", lines[n].c_str());
+        }
+    }
+
     // Polls per second over the next milliseconds.
     double PollRate(DWORD milliseconds) const
     {

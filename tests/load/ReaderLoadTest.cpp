@@ -131,11 +131,7 @@ TEST(ReaderLoadTest, KilledAndRestartedWhileReadersRun)
     {
         ADD_FAILURE() << "no sample 30 s after the restart; the program "
                       << (standIn && standIn->Wait(0) != STILL_ACTIVE ? "ended" : "runs");
-        const std::vector<std::string> lines = LogMessages(service.LogFile());
-        for (size_t n = lines.size() > 20 ? lines.size() - 20 : 0; n < lines.size(); ++n)
-        {
-            std::printf("  log: %s\n", lines[n].c_str());
-        }
+        service.PrintLogTail();
     }
     const ULONGLONG restarted = NowMs();
     // Under Wine the table call can stall for seconds with readers and churn.
@@ -167,34 +163,59 @@ TEST(ReaderLoadTest, StoppedAndStartedAgainAndAgainWhileReadersRun)
     CReaderFleet fleet(service.Object(), ReadersPerArchitecture, 0);
     const int cycles = ShortOrLong(5, 50);
     int done = 0;
-    ULONGLONG slowestStart = 0, slowestStop = 0;
+    ULONGLONG slowestStart = 0, slowestStop = 0, slowestExit = 0;
+    std::string failure;
     for (; done < cycles; ++done)
     {
         const ULONGLONG before = NowMs();
         if (!service.Start())
         {
+            const DWORD error = ::GetLastError();
+            const SERVICE_STATUS_PROCESS status = service.Status();
+            failure = "start refused or RUNNING not reached (error " + std::to_string(error) + ", state " +
+                      std::to_string(status.dwCurrentState) + ", process " + std::to_string(status.dwProcessId) +
+                      ")";
+            service.PrintLogTail(30);
             break;
         }
         const ULONGLONG started = NowMs();
+        const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, service.Status().dwProcessId);
         ::Sleep(200);
         const ULONGLONG stopping = NowMs();
         if (!service.Stop())
         {
-            break;
+            failure = "stop not reached (state " + std::to_string(service.Status().dwCurrentState) + ")";
+        }
+        const ULONGLONG stopped = NowMs();
+        // The process goes on after STOPPED with its clean-up; a start before it ended is
+        // refused here.
+        if (process && ::WaitForSingleObject(process, 30000) != WAIT_OBJECT_0 && failure.empty())
+        {
+            failure = "the stopped process did not end within 30 s";
+        }
+        if (process)
+        {
+            ::CloseHandle(process);
         }
         slowestStart = std::max(slowestStart, started - before);
-        slowestStop = std::max(slowestStop, NowMs() - stopping);
+        slowestStop = std::max(slowestStop, stopped - stopping);
+        if (!failure.empty())
+        {
+            break;
+        }
+        slowestExit = std::max(slowestExit, NowMs() - stopped);
     }
     ASSERT_TRUE(service.Start());
     const ULONGLONG restarted = NowMs();
     ::Sleep(3000);
     const std::vector<SReaderResult> results = fleet.Finish();
     const SReaderResult sum = Sum(results, "Readers through stop and start cycles");
-    std::printf("%d of %d cycles; slowest start %llu ms, slowest stop %llu ms\n", done, cycles, slowestStart,
-                slowestStop);
+    std::printf("%d of %d cycles%s%s; slowest start %llu ms, slowest stop %llu ms, slowest end of the process "
+                "after STOPPED %llu ms\n",
+                done, cycles, failure.empty() ? "" : ", then ", failure.c_str(), slowestStart, slowestStop, slowestExit);
     std::printf("Answers during the cycles: %s\n", Joined(KindsBetween(results, 0, restarted)).c_str());
     ExpectNoFault(sum, KindsBetween(results, restarted + 1500, NowMs()));
-    EXPECT_EQ(cycles, done);
+    EXPECT_EQ(cycles, done) << failure;
 }
 
 } // namespace

@@ -7,7 +7,15 @@ CScratchDirectory::CScratchDirectory(const std::wstring &what)
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     m_path = temp + UniqueName(what);
-    if (!::CreateDirectoryW(m_path.c_str(), nullptr))
+    // Unique within this run only: a fresh Wine server hands out the same process ids, and
+    // a run that failed may have left its directory.
+    bool created = ::CreateDirectoryW(m_path.c_str(), nullptr) != FALSE;
+    if (!created && ::GetLastError() == ERROR_ALREADY_EXISTS)
+    {
+        RemoveTree(m_path);
+        created = ::CreateDirectoryW(m_path.c_str(), nullptr) != FALSE;
+    }
+    if (!created)
     {
         throw std::runtime_error("cannot create the scratch directory");
     }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 using namespace CorvaneTools::Win32;
 
@@ -110,6 +111,44 @@ TEST(SharedMemoryTest, ExistingBlockFailures)
     EXPECT_EQ(L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" + text + L"\"",
               size.GetWhere());
     EXPECT_EQ(64u, Header(first)) << "a refused open leaves the header alone";
+}
+
+// A section opened between its creation and its header's writing reads a header of 0:
+// the opener waits for the header, but not for ever.
+TEST(SharedMemoryTest, AHeaderNotYetWrittenIsWaitedFor)
+{
+    for (const DWORD writtenAfterMs : {200u, MAXDWORD})
+    {
+        SCOPED_TRACE(writtenAfterMs);
+        const std::wstring text = TestSupport::UniqueName(L"unwritten");
+        const HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64 + 4, text.c_str());
+        ASSERT_NE(nullptr, mapping);
+        DWORD *header = static_cast<DWORD *>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+        ASSERT_NE(nullptr, header);
+        std::thread creator([&] {
+            if (writtenAfterMs != MAXDWORD)
+            {
+                ::Sleep(writtenAfterMs);
+                *static_cast<volatile DWORD *>(header) = 64;
+            }
+        });
+        const ULONGLONG start = ::GetTickCount64();
+        if (writtenAfterMs != MAXDWORD)
+        {
+            const CSharedMemory opened(CUnqualifiedName(text), 64, ReadWrite, true, nullptr);
+            EXPECT_EQ(64u, Header(opened));
+        }
+        else
+        {
+            const CWin32Exception size = TestSupport::CatchException<CWin32Exception>(
+                [&] { CSharedMemory opened(CUnqualifiedName(text), 64, ReadWrite, true, nullptr); });
+            EXPECT_EQ(24u, size.GetError());
+            EXPECT_GE(::GetTickCount64() - start, CSharedMemory::HeaderWaitMs - 20);
+        }
+        creator.join();
+        ::UnmapViewOfFile(header);
+        ::CloseHandle(mapping);
+    }
 }
 
 TEST(SharedMemoryTest, ReadOnlyViewCannotBeWritten)
