@@ -86,6 +86,30 @@ TEST(ReaderLoadTest, TenReadersAtPollZeroUnderChurn)
     EXPECT_EQ(queries * 2 * ReadersPerArchitecture, sum.queries);
 }
 
+// The service started again, or where the manager did not notice its end the program as a
+// plain process; returns once it took its first sample, from which fresh values are due.
+std::unique_ptr<TestSupport::CChildProcess> Restart(const CInstalledService &service, bool asService)
+{
+    const size_t pollsBefore = service.Polls();
+    std::unique_ptr<TestSupport::CChildProcess> standIn;
+    if (asService)
+    {
+        EXPECT_TRUE(service.Start());
+    }
+    else
+    {
+        standIn.reset(new TestSupport::CChildProcess(
+            L"", {L"/noMessages", L"/run", L"/poll", L"0", L"/logPath", service.LogFolder()}, Program()));
+    }
+    if (!TestSupport::WaitUntil([&] { return service.Polls() > pollsBefore; }, 30000))
+    {
+        ADD_FAILURE() << "no sample 30 s after the restart; the program "
+                      << (standIn && standIn->Wait(0) != STILL_ACTIVE ? "ended" : "runs");
+        service.PrintLogTail();
+    }
+    return standIn;
+}
+
 // Wine's service control manager never notices a service process that was killed: it
 // goes on reporting RUNNING with exit code 0 and refuses a start. There the program is
 // started again as a plain process, which publishes through the same block, so the
@@ -115,24 +139,7 @@ TEST(ReaderLoadTest, KilledAndRestartedWhileReadersRun)
     const SERVICE_STATUS_PROCESS afterKill = service.Status();
     ::Sleep(3000);
     const ULONGLONG restarting = NowMs();
-    const size_t pollsBefore = service.Polls();
-    std::unique_ptr<TestSupport::CChildProcess> standIn;
-    if (noticed)
-    {
-        ASSERT_TRUE(service.Start());
-    }
-    else
-    {
-        standIn.reset(new TestSupport::CChildProcess(
-            L"", {L"/noMessages", L"/run", L"/poll", L"0", L"/logPath", service.LogFolder()}, Program()));
-    }
-    // Fresh values are due from the first sample on.
-    if (!TestSupport::WaitUntil([&] { return service.Polls() > pollsBefore; }, 30000))
-    {
-        ADD_FAILURE() << "no sample 30 s after the restart; the program "
-                      << (standIn && standIn->Wait(0) != STILL_ACTIVE ? "ended" : "runs");
-        service.PrintLogTail();
-    }
+    const std::unique_ptr<TestSupport::CChildProcess> standIn = Restart(service, noticed);
     const ULONGLONG restarted = NowMs();
     // Under Wine the table call can stall for seconds with readers and churn.
     ::Sleep(6000);
@@ -149,32 +156,38 @@ TEST(ReaderLoadTest, KilledAndRestartedWhileReadersRun)
                 Joined(KindsBetween(results, 0, killed)).c_str(), Joined(down).c_str(), Joined(after).c_str());
     ExpectNoFault(sum, after);
     EXPECT_EQ(1u, after.count("published")) << Joined(after);
+    if (after.count("published") == 0)
+    {
+        // Whether the program saw the connections that stay open.
+        service.PrintLogTail(40);
+    }
     if (noticed)
     {
         EXPECT_NE(0u, afterKill.dwWin32ExitCode);
     }
 }
 
-TEST(ReaderLoadTest, StoppedAndStartedAgainAndAgainWhileReadersRun)
+struct SCycles
 {
-    const CInstalledService service(L"0");
-    ASSERT_TRUE(service.Installed());
-    const CChurn churn;
-    CReaderFleet fleet(service.Object(), ReadersPerArchitecture, 0);
-    const int cycles = ShortOrLong(5, 50);
     int done = 0;
     ULONGLONG slowestStart = 0, slowestStop = 0, slowestExit = 0;
     std::string failure;
-    for (; done < cycles; ++done)
+};
+
+// Starts and stops the service the given number of times, or until a step fails.
+SCycles RunCycles(const CInstalledService &service, int cycles)
+{
+    SCycles run;
+    for (; run.done < cycles; ++run.done)
     {
         const ULONGLONG before = NowMs();
         if (!service.Start())
         {
             const DWORD error = ::GetLastError();
             const SERVICE_STATUS_PROCESS status = service.Status();
-            failure = "start refused or RUNNING not reached (error " + std::to_string(error) + ", state " +
-                      std::to_string(status.dwCurrentState) + ", process " + std::to_string(status.dwProcessId) +
-                      ")";
+            run.failure = "start refused or RUNNING not reached (error " + std::to_string(error) + ", state " +
+                          std::to_string(status.dwCurrentState) + ", process " + std::to_string(status.dwProcessId) +
+                          ")";
             service.PrintLogTail(30);
             break;
         }
@@ -184,27 +197,38 @@ TEST(ReaderLoadTest, StoppedAndStartedAgainAndAgainWhileReadersRun)
         const ULONGLONG stopping = NowMs();
         if (!service.Stop())
         {
-            failure = "stop not reached (state " + std::to_string(service.Status().dwCurrentState) + ")";
+            run.failure = "stop not reached (state " + std::to_string(service.Status().dwCurrentState) + ")";
         }
         const ULONGLONG stopped = NowMs();
         // The process goes on after STOPPED with its clean-up; a start before it ended is
         // refused here.
-        if (process && ::WaitForSingleObject(process, 30000) != WAIT_OBJECT_0 && failure.empty())
+        if (process && ::WaitForSingleObject(process, 30000) != WAIT_OBJECT_0 && run.failure.empty())
         {
-            failure = "the stopped process did not end within 30 s";
+            run.failure = "the stopped process did not end within 30 s";
         }
         if (process)
         {
             ::CloseHandle(process);
         }
-        slowestStart = std::max(slowestStart, started - before);
-        slowestStop = std::max(slowestStop, stopped - stopping);
-        if (!failure.empty())
+        run.slowestStart = std::max(run.slowestStart, started - before);
+        run.slowestStop = std::max(run.slowestStop, stopped - stopping);
+        if (!run.failure.empty())
         {
             break;
         }
-        slowestExit = std::max(slowestExit, NowMs() - stopped);
+        run.slowestExit = std::max(run.slowestExit, NowMs() - stopped);
     }
+    return run;
+}
+
+TEST(ReaderLoadTest, StoppedAndStartedAgainAndAgainWhileReadersRun)
+{
+    const CInstalledService service(L"0");
+    ASSERT_TRUE(service.Installed());
+    const CChurn churn;
+    CReaderFleet fleet(service.Object(), ReadersPerArchitecture, 0);
+    const int cycles = ShortOrLong(5, 50);
+    const SCycles run = RunCycles(service, cycles);
     ASSERT_TRUE(service.Start());
     const ULONGLONG restarted = NowMs();
     ::Sleep(3000);
@@ -212,10 +236,11 @@ TEST(ReaderLoadTest, StoppedAndStartedAgainAndAgainWhileReadersRun)
     const SReaderResult sum = Sum(results, "Readers through stop and start cycles");
     std::printf("%d of %d cycles%s%s; slowest start %llu ms, slowest stop %llu ms, slowest end of the process "
                 "after STOPPED %llu ms\n",
-                done, cycles, failure.empty() ? "" : ", then ", failure.c_str(), slowestStart, slowestStop, slowestExit);
+                run.done, cycles, run.failure.empty() ? "" : ", then ", run.failure.c_str(), run.slowestStart,
+                run.slowestStop, run.slowestExit);
     std::printf("Answers during the cycles: %s\n", Joined(KindsBetween(results, 0, restarted)).c_str());
     ExpectNoFault(sum, KindsBetween(results, restarted + 1500, NowMs()));
-    EXPECT_EQ(cycles, done) << failure;
+    EXPECT_EQ(cycles, run.done) << run.failure;
 }
 
 } // namespace
