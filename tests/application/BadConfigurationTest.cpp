@@ -179,10 +179,9 @@ TEST_P(BadConfigurationTest, TheServiceRunsPublishesWithTheDefaultAndStopsCleanl
     EXPECT_EQ(dumpsBefore, Dumps());
 
     // The process writes its last line after the service control manager saw it stop.
-    TestSupport::WaitUntil([&] {
-        return Contains(LinesAfter(logs[bad.log == LogPlace::Program ? 1 : 0], before[bad.log == LogPlace::Program ? 1 : 0]),
-                        "Service shut down complete");
-    }, bad.log == LogPlace::None ? 0 : 10000);
+    const size_t used = bad.log == LogPlace::Program ? 1 : 0;
+    TestSupport::WaitUntil([&] { return Contains(LinesAfter(logs[used], before[used]), "Service shut down complete"); },
+                           bad.log == LogPlace::None ? 0 : 10000);
     const std::vector<std::string> configured = LinesAfter(logs[0], before[0]);
     const std::vector<std::string> program = LinesAfter(logs[1], before[1]);
     EXPECT_EQ(bad.log == LogPlace::Configured, !configured.empty());
