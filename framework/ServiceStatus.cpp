@@ -121,6 +121,10 @@ void CServiceStatus::SetControlsAccepted(DWORD mask, bool enable)
 
 void CServiceStatus::ReportStatus()
 {
+    // Unlocked, the handler's report of a pending state, copied before the main thread
+    // reached the final state, could reach the manager after the final report and leave it
+    // waiting for good.
+    ICriticalSection::Owner lock(m_reportLock);
     if (!m_registered)
     {
         return;

@@ -66,6 +66,9 @@ private:
     volatile LONG m_nextHandle;
     std::map<DWORD, HDEVNOTIFY> m_notifications;
     Win32::CCriticalSection m_notificationsLock;
+    // Reports from the control handler thread and the service's main thread go out one
+    // after the other, each with the record as it is when its turn comes.
+    Win32::CCriticalSection m_reportLock;
     volatile LONG m_firstStart;
     IDeviceNotificationPlatform &m_devices;
 };

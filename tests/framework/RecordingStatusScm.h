@@ -5,6 +5,7 @@
 #include "win32/Win32Exception.h"
 
 #include <algorithm>
+#include <functional>
 #include <array>
 #include <vector>
 
@@ -64,6 +65,10 @@ public:
         {
             throw CorvaneTools::Win32::CWin32Exception(L"CServiceControlManagerInterface::SetStatus()", m_reportError);
         }
+        if (m_beforeRecording)
+        {
+            m_beforeRecording(status);
+        }
         m_handles.push_back(handle);
         m_reports.push_back(Fields(status));
     }
@@ -85,6 +90,8 @@ public:
 
     std::vector<SERVICE_STATUS_HANDLE> m_handles;
     std::vector<StatusFields> m_reports;
+    // Runs inside each report before it is recorded, as a slow delivery would.
+    std::function<void(const SERVICE_STATUS &)> m_beforeRecording;
 };
 
 // Records the filter records handed to the platform; a non-zero error makes every call fail.

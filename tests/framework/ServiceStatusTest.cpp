@@ -265,6 +265,32 @@ TEST(ServiceStatusTest, AStopWaitsUntilThePauseIsFinal)
     EXPECT_EQ(std::vector<StatusFields>({Record(SERVICE_PAUSED, 0, 0), Record(SERVICE_STOP_PENDING, 1, 3000)}), tail);
 }
 
+// The control handler reports the pause pending while the main thread already reaches it:
+// whichever report starts first, the paused one arrives last.
+TEST(ServiceStatusTest, AFinalStateIsReportedAfterAPendingReportUnderWay)
+{
+    CRegisteredStatus s;
+    s.Drive({});
+    CManualResetEvent delivering;
+    s.scm.m_beforeRecording = [&](const SERVICE_STATUS &status) {
+        if (status.dwCurrentState == SERVICE_PAUSE_PENDING)
+        {
+            delivering.Set();
+            ::Sleep(300);
+        }
+    };
+    s.status.SetUltimateState(SERVICE_PAUSED, 2000);
+    auto mainThread = ThreadTestSupport::StartThread([&]() -> unsigned int {
+        delivering.Wait(ThreadTestSupport::TestTimeoutMs);
+        s.status.UltimateStateReached();
+        return 0;
+    });
+    s.status.ReportStatus();
+    EXPECT_EQ(0u, mainThread->ExitCode());
+    const std::vector<StatusFields> tail(s.scm.m_reports.end() - 2, s.scm.m_reports.end());
+    EXPECT_EQ(std::vector<StatusFields>({Record(SERVICE_PAUSE_PENDING, 1, 2000), Record(SERVICE_PAUSED, 0, 0)}), tail);
+}
+
 TEST(ServiceStatusTest, HandlesStartAtTwoAndRunOutAtTheLimit)
 {
     CRegisteredStatus s;
