@@ -86,9 +86,9 @@ TEST(ReaderLoadTest, TenReadersAtPollZeroUnderChurn)
     EXPECT_EQ(queries * 2 * ReadersPerArchitecture, sum.queries);
 }
 
-// Under Wine a sample can take many seconds with readers and churn: at /poll 0 the next
-// sample starts as soon as one is published, so the second start marks the first sample
-// out. Churn of the runs before leaves thousands of TIME_WAIT rows for a minute.
+// Under Wine a sample can take many seconds with readers and churn, and tens of seconds
+// with a table of a few thousand rows: at /poll 0 the next sample starts as soon as one is
+// published, so the second start marks the first sample out.
 const DWORD FirstSampleMs = 60000;
 
 bool FirstSamplePublished(const CInstalledService &service, size_t pollsBefore)
