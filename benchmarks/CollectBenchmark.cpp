@@ -66,8 +66,12 @@ int wmain()
         CPerformanceDataSchema schema(L"009");
         BuildTcpCounterSchema(schema);
         const std::wstring name = L"TessalyCollectBenchmark_" + std::to_wstring(::GetCurrentProcessId());
+        // The writer's block, which a reader only opens; and a name under which no block exists.
+        const CPerformanceDataBlock block(CUnqualifiedName(name), schema, s_firstTitleIndex, nullptr);
         CPerformanceDataCollector collector(CUnqualifiedName(name), schema, s_firstTitleIndex, nullptr);
         collector.Open(nullptr);
+        CPerformanceDataCollector withoutBlock(CUnqualifiedName(name + L"_none"), schema, s_firstTitleIndex, nullptr);
+        withoutBlock.Open(nullptr);
         std::vector<BYTE> buffer(4096);
 #if defined(_WIN64)
         const char *architecture = "x64";
@@ -79,15 +83,19 @@ int wmain()
         {
             const char *label;
             const wchar_t *query;
-        } queries[] = {{"Global", L"Global"}, {"1234", index.c_str()}};
+            CPerformanceDataCollector *collector;
+        } queries[] = {{"Global", L"Global", &collector},
+                       {"1234", index.c_str(), &collector},
+                       {"Global\", no block: zeros, one open attempt", L"Global", &withoutBlock}};
         for (const auto &query : queries)
         {
-            Time(collector, query.query, buffer); // warm-up
-            const Figures figures = Time(collector, query.query, buffer);
+            Time(*query.collector, query.query, buffer); // warm-up
+            const Figures figures = Time(*query.collector, query.query, buffer);
             std::printf("%s Collect(\"%s\"): median %.0f ns per call, min %.0f ns (%d runs x %d calls)\n",
                         architecture, query.label, figures.median, figures.minimum, s_runs, s_callsPerRun);
         }
         collector.Close();
+        withoutBlock.Close();
         return 0;
     }
     catch (const CException &e)

@@ -17,14 +17,22 @@ void FaultInExportIfAsked(const wchar_t *valueName);
 
 namespace {
 
+// Made at the first call, not at load: DllMain runs under the loader lock, where registry
+// calls and most of what building the collector needs are off limits ("Dynamic-Link
+// Library Best Practices").
+INIT_ONCE s_made = INIT_ONCE_STATIC_INIT;
 ICollectPerformanceData *s_collector = nullptr;
 
-void ReplaceCollector(ICollectPerformanceData *collector)
+BOOL CALLBACK MakeCollector(PINIT_ONCE, PVOID, PVOID *)
 {
-    ICollectPerformanceData *previous = s_collector;
-    s_collector = nullptr;
-    delete previous;
-    s_collector = collector;
+    s_collector = CreatePerformanceDataCollector();
+    return TRUE;
+}
+
+ICollectPerformanceData *Collector()
+{
+    ::InitOnceExecuteOnce(&s_made, &MakeCollector, nullptr, nullptr);
+    return s_collector;
 }
 
 } // namespace
@@ -44,34 +52,37 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         HMODULE self = nullptr;
         ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                              reinterpret_cast<LPCWSTR>(&DllMain), &self);
-        ReplaceCollector(CreatePerformanceDataCollector());
         break;
     }
-    case DLL_PROCESS_DETACH:
-        ReplaceCollector(nullptr);
+    case DLL_PROCESS_DETACH: {
+        ICollectPerformanceData *const collector = s_collector;
+        s_collector = nullptr;
+        delete collector;
         break;
+    }
     default:
         break;
     }
     return TRUE;
 }
 
+// Always ERROR_SUCCESS: any other answer makes the performance library disable this
+// provider for the whole machine ("Implementing OpenPerformanceData"); what failed has gone
+// to the debugger output, and collects then answer with what there is.
 DWORD WINAPI PerfData_Open(LPWSTR deviceNames)
 {
     try
     {
         CSEHTranslator translator(&CSEHException::Translate);
-        if (!s_collector)
+        if (ICollectPerformanceData *const collector = Collector())
         {
-            return 1;
+            collector->Open(deviceNames);
         }
-        s_collector->Open(deviceNames);
-        return ERROR_SUCCESS;
     }
     catch (...)
     {
-        return 1;
     }
+    return ERROR_SUCCESS;
 }
 
 DWORD WINAPI PerfData_Collect(LPWSTR valueName, LPVOID *data, LPDWORD totalBytes, LPDWORD numObjectTypes)
@@ -91,10 +102,10 @@ DWORD WINAPI PerfData_Collect(LPWSTR valueName, LPVOID *data, LPDWORD totalBytes
 #if defined(TESSALY_TEST_BUILD)
         FaultInExportIfAsked(valueName);
 #endif
-        if (s_collector)
+        if (ICollectPerformanceData *const collector = Collector())
         {
-            return s_collector->Collect(valueName, *data, *totalBytes, *numObjectTypes) ? ERROR_SUCCESS
-                                                                                         : ERROR_MORE_DATA;
+            return collector->Collect(valueName, *data, *totalBytes, *numObjectTypes) ? ERROR_SUCCESS
+                                                                                       : ERROR_MORE_DATA;
         }
     }
     catch (...)
@@ -111,9 +122,9 @@ DWORD WINAPI PerfData_Close()
     try
     {
         CSEHTranslator translator(&CSEHException::Translate);
-        if (s_collector)
+        if (ICollectPerformanceData *const collector = Collector())
         {
-            s_collector->Close();
+            collector->Close();
         }
     }
     catch (...)

@@ -2,6 +2,7 @@
 
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "service/TcpCounterSchema.h"
+#include "win32/CriticalSection.h"
 #include "win32/Exception.h"
 #include "win32/KernelObjectName.h"
 #include "win32/Optex.h"
@@ -79,9 +80,9 @@ void FaultIfAsked(const wchar_t *valueName, const wchar_t *request)
 }
 
 // Test builds also hold the block's lock inside a collect on request: for ever, to be
-// killed there, or for longer than any other reader waits for it.
-void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationName,
-                     SECURITY_ATTRIBUTES *securityAttributes)
+// killed there, or for longer than any other reader waits for it. The lock is the
+// writer's; a reader only opens it.
+void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationName)
 {
     using CorvaneTools::PerfMon::CPerformanceDataBlock;
     const bool forever = valueName && ::lstrcmpW(valueName, L"StopInCollect") == 0;
@@ -90,7 +91,7 @@ void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationNa
         return;
     }
     const CorvaneTools::Win32::CGlobalName name(applicationName + CPerformanceDataBlock::LockSuffix);
-    CorvaneTools::Win32::COptex lock(name, securityAttributes, 0);
+    CorvaneTools::Win32::COptex lock(name, nullptr, 0, CorvaneTools::Win32::OpenOnly);
     lock.Enter();
     ::Sleep(forever ? INFINITE : 3 * CPerformanceDataBlock::LockTimeoutMs);
     lock.Leave();
@@ -100,32 +101,71 @@ void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationNa
 } // namespace
 
 CPerformanceDataCollector::CPerformanceDataCollector(const std::wstring &applicationName)
-    : m_applicationName(applicationName), m_schema(L"009"), m_securityAttributes(), m_opens(0)
+    : m_applicationName(applicationName), m_schema(L"009"), m_opens(0)
 {
     BuildTcpCounterSchema(m_schema);
-    m_securityAttributes.nLength = sizeof(m_securityAttributes);
-    m_securityAttributes.lpSecurityDescriptor = m_descriptor.Get();
-    m_securityAttributes.bInheritHandle = FALSE;
-    const CorvaneTools::Win32::CGlobalName name(applicationName);
-    const DWORD firstTitleIndex = CorvaneTools::PerfMon::CPerformanceCounterInstaller().FirstCounterIndex(applicationName);
-    m_collector.reset(
-        new CorvaneTools::PerfMon::CPerformanceDataCollector(name, m_schema, firstTitleIndex, &m_securityAttributes));
+    m_schema.ValidateSchema();
 }
 
 CPerformanceDataCollector::~CPerformanceDataCollector() = default;
 
-void CPerformanceDataCollector::Open(const wchar_t *deviceNames)
+bool CPerformanceDataCollector::FindRegistration(const wchar_t *method)
 {
-    CorvaneTools::Win32::ICriticalSection::Owner turn(m_calls);
-    if (m_opens > 0)
+    if (m_collector)
     {
-        ++m_opens;
+        return true;
+    }
+    std::wstring why;
+    try
+    {
+        const DWORD first = CorvaneTools::PerfMon::CPerformanceCounterInstaller().FirstCounterIndex(m_applicationName);
+        std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataCollector> collector(
+            new CorvaneTools::PerfMon::CPerformanceDataCollector(CorvaneTools::Win32::CGlobalName(m_applicationName),
+                                                                 m_schema, first));
+        // Asked for only while open, so it is opened at once.
+        collector->Open(nullptr);
+        m_collector = std::move(collector);
+    }
+    catch (const CException &e)
+    {
+        why = e.GetWhere() + L" - " + e.GetMessage();
+    }
+    ReportOnce(method, why);
+    return m_collector != nullptr;
+}
+
+void CPerformanceDataCollector::ReportBlockError(const wchar_t *method)
+{
+    ReportOnce(method, m_collector->GetBlockError());
+}
+
+void CPerformanceDataCollector::ReportOnce(const wchar_t *method, const std::wstring &what)
+{
+    if (what == m_reported)
+    {
         return;
     }
-    if (Guarded(L"CPerformanceDataCollector::Open()", [&] { m_collector->Open(deviceNames); }))
+    m_reported = what;
+    if (!what.empty())
     {
-        m_opens = 1;
+        ::OutputDebugStringW((std::wstring(method) + L" -  Exception: " + what).c_str());
     }
+}
+
+void CPerformanceDataCollector::Open(const wchar_t *)
+{
+    CorvaneTools::Win32::ICriticalSection::Owner turn(m_calls);
+    if (m_opens++ > 0)
+    {
+        return;
+    }
+    const wchar_t method[] = L"CPerformanceDataCollector::Open()";
+    Guarded(method, [&] {
+        if (FindRegistration(method))
+        {
+            ReportBlockError(method);
+        }
+    });
 }
 
 void CPerformanceDataCollector::Close()
@@ -136,9 +176,19 @@ void CPerformanceDataCollector::Close()
         --m_opens;
         return;
     }
-    // With nothing open, the inner collector says so.
-    Guarded(L"CPerformanceDataCollector::Close()", [&] { m_collector->Close(); });
-    m_opens = 0;
+    Guarded(L"CPerformanceDataCollector::Close()", [&] {
+        if (m_opens == 0)
+        {
+            throw CException(L"CPerformanceDataCollector::Close()", L"Error: collector has not been opened");
+        }
+        m_opens = 0;
+        // Made again at the next open, so that counters installed anew are found anew.
+        std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataCollector> collector(std::move(m_collector));
+        if (collector)
+        {
+            collector->Close();
+        }
+    });
 }
 
 bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, DWORD &totalBytes,
@@ -147,14 +197,25 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
     CorvaneTools::Win32::ICriticalSection::Owner turn(m_calls);
     void *const start = data;
     bool fitted = true;
-    const bool collected = Guarded(L"CPerformanceDataCollector::Collect()", [&] {
+    bool served = false;
+    const wchar_t method[] = L"CPerformanceDataCollector::Collect()";
+    const bool collected = Guarded(method, [&] {
+        if (m_opens == 0)
+        {
+            throw CException(method, L"Error: collector has not been opened");
+        }
 #if defined(TESSALY_TEST_BUILD)
         FaultIfAsked(valueName, L"FaultInCollect");
-        HoldLockIfAsked(valueName, m_applicationName, &m_securityAttributes);
+        HoldLockIfAsked(valueName, m_applicationName);
 #endif
-        fitted = m_collector->Collect(valueName, data, totalBytes, numObjectTypes);
+        if (FindRegistration(method))
+        {
+            fitted = m_collector->Collect(valueName, data, totalBytes, numObjectTypes);
+            served = true;
+            ReportBlockError(method);
+        }
     });
-    if (!collected)
+    if (!collected || !served)
     {
         data = start;
         totalBytes = 0;

@@ -4,23 +4,26 @@
 #include "perfmon/PerformanceDataCollector.h"
 #include "perfmon/PerformanceDataSchema.h"
 #include "win32/CriticalSection.h"
-#include "win32/SecurityDescriptor.h"
 
 #include <memory>
 #include <string>
 
-// The counter DLL's collector: the service's schema built here in code, the block opened
-// with a descriptor that lets every reader in, and nothing raised inside leaving it. Every
-// failure goes to the debugger output instead.
+// The counter DLL's collector: the service's schema built here in code, and nothing raised
+// inside leaving it. Every failure goes to the debugger output instead.
+//
+// Open always succeeds: a provider whose Open fails is disabled for the whole machine
+// until an administrator intervenes ("Implementing OpenPerformanceData"). What is missing
+// at Open (the installed first title index, the block) is looked up again at each collect,
+// once, until it is found; each reason it is still missing is reported once.
 //
 // The performance library may call from several threads at once (it does under Wine, with
 // every query opening and closing), so the calls take turns, and opens are counted: the
-// first opens the block, the last close closes it, and a collect between any open and its
-// close is served whichever thread made them.
+// first opens, the last close closes, and a collect between any open and its close is
+// served whichever thread made them.
 class CPerformanceDataCollector : public CorvaneTools::PerfMon::ICollectPerformanceData
 {
 public:
-    // Reads the installed first title index of the application; throws when there is none.
+    // Builds the schema; touches neither the registry nor any kernel object.
     explicit CPerformanceDataCollector(const std::wstring &applicationName);
     ~CPerformanceDataCollector() override;
 
@@ -34,15 +37,19 @@ public:
     bool Collect(const wchar_t *valueName, void *&data, DWORD &totalBytes, DWORD &numObjectTypes) override;
 
 private:
+    // One attempt at the installed registration; false while it is missing.
+    bool FindRegistration(const wchar_t *method);
+    void ReportBlockError(const wchar_t *method);
+    void ReportOnce(const wchar_t *method, const std::wstring &what);
+
     const std::wstring m_applicationName;
     CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
-    CorvaneTools::Win32::CSecurityDescriptorAllowAll m_descriptor;
-    SECURITY_ATTRIBUTES m_securityAttributes;
     std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataCollector> m_collector;
     CorvaneTools::Win32::CCriticalSection m_calls;
     DWORD m_opens;
+    // The last reason reported, so that a lasting one is said once.
+    std::wstring m_reported;
 };
 
-// Null, with the reason written to the debugger output, when the collector cannot be made
-// (the counters not installed, above all).
+// Null, with the reason written to the debugger output, when the collector cannot be made.
 CorvaneTools::PerfMon::ICollectPerformanceData *CreatePerformanceDataCollector();

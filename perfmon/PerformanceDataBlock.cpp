@@ -48,10 +48,21 @@ CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, cons
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
       m_lock(LockName(name, securityAttributes), securityAttributes, SpinCount),
-      m_memory(CUnqualifiedName(name.GetName() + SectionSuffix), m_blockSize, ReadWrite, true, securityAttributes),
+      m_memory(SectionName(name), m_blockSize, ReadWrite, true, securityAttributes),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
     InitialiseLayout(firstTitleIndex);
+}
+
+// Only creating a section in the global namespace needs SeCreateGlobalPrivilege; opening an
+// existing one does not ("Kernel object namespaces"), so every user can read.
+CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema)
+    : m_schema(schema),
+      m_blockSize(BlockSize(schema)),
+      m_lock(CUnqualifiedName(name.GetName() + LockSuffix), nullptr, SpinCount, OpenOnly),
+      m_memory(SectionName(name), m_blockSize, ReadOnly, OpenOnly, nullptr),
+      m_block(static_cast<BYTE *>(m_memory.GetMemory()))
+{
 }
 
 CPerformanceDataBlock::~CPerformanceDataBlock() = default;
@@ -68,11 +79,21 @@ CUnqualifiedName CPerformanceDataBlock::LockName(const IKernelObjectName &name, 
     return CUnqualifiedName(name.GetName() + LockSuffix);
 }
 
+CUnqualifiedName CPerformanceDataBlock::SectionName(const IKernelObjectName &name)
+{
+    return CUnqualifiedName(name.GetName() + SectionSuffix);
+}
+
+bool CPerformanceDataBlock::IsInitialised() const
+{
+    return static_cast<const volatile BYTE *>(m_block)[BlockField::Initialised] != 0;
+}
+
 void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
 {
     // The flag is written last, so a block that has it is laid out: opening it then needs no
     // turn at the lock, for which a reader's collect may be keeping others waiting.
-    if (static_cast<volatile BYTE *>(m_block)[BlockField::Initialised] != 0)
+    if (IsInitialised())
     {
         return;
     }

@@ -33,6 +33,11 @@ public:
 
     CPerformanceDataBlock(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
                           DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes);
+    // A reader's view of the block the writer made: the section opened read-only and the
+    // lock with the rights taking it needs. Nothing is created, no privilege is needed or
+    // touched, and the layout is left to whoever made it (a block not yet laid out reads
+    // as such). Fails with ERROR_FILE_NOT_FOUND while there is no block.
+    CPerformanceDataBlock(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema);
     ~CPerformanceDataBlock();
 
     CPerformanceDataBlock(const CPerformanceDataBlock &) = delete;
@@ -41,9 +46,12 @@ public:
     BYTE *GetObjectDefinitions() const;
     BYTE *GetCounterData() const;
 
-    // The whole block and its size, for readers that check what they walk.
+    // The whole block and its size, for readers that check what they walk; a reader's view
+    // is mapped read-only.
     const BYTE *GetBlock() const;
     BYTE *GetBlock();
+    // Whether the layout has been written; read once.
+    bool IsInitialised() const;
     DWORD GetBlockSize() const;
 
     bool TryEnter() override;
@@ -61,6 +69,7 @@ public:
 private:
     static Win32::CUnqualifiedName LockName(const Win32::IKernelObjectName &name,
                                             SECURITY_ATTRIBUTES *securityAttributes);
+    static Win32::CUnqualifiedName SectionName(const Win32::IKernelObjectName &name);
     void InitialiseLayout(DWORD firstTitleIndex);
 
     const CPerformanceDataSchema &m_schema;

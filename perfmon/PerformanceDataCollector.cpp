@@ -5,6 +5,7 @@
 #include "win32/Exception.h"
 #include "win32/LockOwner.h"
 #include "win32/ToString.h"
+#include "win32/Win32Exception.h"
 
 #include <cstring>
 #include <cwchar>
@@ -31,121 +32,157 @@ unsigned __int64 RoundUp8(unsigned __int64 size)
     return (size + 7) & ~static_cast<unsigned __int64>(7);
 }
 
-// The query text " <value name> ", on the process heap for the length of one request;
-// none when every object is requested.
-class CQueryText
+bool IsEverything(const wchar_t *valueName)
 {
-public:
-    CQueryText(const wchar_t *valueName, bool everything) : m_text(nullptr)
+    if (!valueName)
     {
-        if (everything)
-        {
-            return;
-        }
-        const wchar_t *name = valueName ? valueName : L"";
-        const size_t length = std::wcslen(name) + 2;
-        if (length >= 0x7FFFFFFF / sizeof(wchar_t))
-        {
-            throw CException(s_collectWhere, L"Value name is too long");
-        }
-        m_text = static_cast<wchar_t *>(::HeapAlloc(::GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t)));
-        if (!m_text)
-        {
-            throw CException(s_collectWhere, L"Out of memory for the query text");
-        }
-        // The C runtime's own variant, in which %s is a wide string.
-        ::_snwprintf(m_text, length + 1, L" %s ", name);
-        m_text[length] = L'\0';
+        return false;
     }
-
-    ~CQueryText()
+    // Letters, digits and blanks compare linguistically as they compare ignoring ASCII case,
+    // so the common requests are told apart without the costly compare; other characters
+    // (some of which it ignores) go through it.
+    static const wchar_t global[] = L"global";
+    bool same = true;
+    size_t length = 0;
+    for (; valueName[length]; ++length)
     {
-        if (m_text)
+        const wchar_t c = valueName[length];
+        const bool upper = c >= L'A' && c <= L'Z';
+        if (!(upper || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L' '))
         {
-            ::HeapFree(::GetProcessHeap(), 0, m_text);
+            return ::lstrcmpiW(valueName, L"Global") == 0;
+        }
+        same = same && length < 6 && (upper ? c - L'A' + L'a' : c) == global[length];
+    }
+    return same && length == 6;
+}
+
+// Whether the list, blank-separated, names the key: " <key> " is found in " <list> ",
+// computed without building either text.
+bool ListNames(const wchar_t *list, const wchar_t *key, size_t keyLength)
+{
+    for (const wchar_t *at = std::wcsstr(list, key); at; at = std::wcsstr(at + 1, key))
+    {
+        const wchar_t after = at[keyLength];
+        if ((at == list || at[-1] == L' ') && (after == L'\0' || after == L' '))
+        {
+            return true;
         }
     }
+    return false;
+}
 
-    CQueryText(const CQueryText &) = delete;
-    CQueryText &operator=(const CQueryText &) = delete;
-
-    bool Selects(const std::wstring &key) const
-    {
-        return !m_text || std::wcsstr(m_text, key.c_str()) != nullptr;
-    }
-
-private:
-    wchar_t *m_text;
-};
+// The block is not there yet: its writer has not made it, or not yet sized it.
+bool IsAbsent(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_READY;
+}
 
 } // namespace
 
 CPerformanceDataCollector::CPerformanceDataCollector(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
-                                                     DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes)
+                                                     DWORD firstTitleIndex, SECURITY_ATTRIBUTES *)
     : m_name(name.GetName()),
       m_schema(schema),
-      m_firstTitleIndex(firstTitleIndex),
-      m_securityAttributes(securityAttributes),
-      m_numObjects(static_cast<DWORD>(schema.GetNumObjects()))
+      m_numObjects(static_cast<DWORD>(schema.GetNumObjects())),
+      m_served(schema, firstTitleIndex),
+      m_layout(schema, CPerformanceDataBlock::HeaderSize + schema.GetTotalSize(), s_collectWhere),
+      m_objects(new ObjectEntry[m_numObjects]),
+      m_open(false)
 {
-    m_schema.ValidateSchema();
+    for (DWORD i = 0; i < m_numObjects; ++i)
+    {
+        const CPerformanceDataBlockLayout::Object &layout = m_layout.GetObject(i);
+        ObjectEntry &entry = m_objects[i];
+        entry.served = &m_served.GetObject(i);
+        entry.titleIndex = entry.served->titleIndex;
+        entry.keyLength = static_cast<size_t>(
+            std::swprintf(entry.key, sizeof(entry.key) / sizeof(entry.key[0]), L"%lu",
+                          static_cast<unsigned long>(entry.titleIndex)));
+        entry.selected = false;
+        entry.hasInstances = layout.hasInstances;
+        entry.definitionLength = entry.served->definitionLength;
+        entry.record = nullptr;
+        entry.dataSize = layout.dataSize;
+        entry.data = nullptr;
+        entry.index = i;
+        entry.numInstances = layout.numInstances;
+        entry.slotLength = layout.slotLength;
+    }
 }
 
 CPerformanceDataCollector::~CPerformanceDataCollector() = default;
 
 void CPerformanceDataCollector::Open(const wchar_t *)
 {
-    if (m_block)
+    if (m_open)
     {
         throw CException(L"CPerformanceDataCollector::Open()", L"Error: collector is alread open");
     }
-    m_block = std::make_unique<CPerformanceDataBlock>(m_name, m_schema, m_firstTitleIndex, m_securityAttributes);
-    try
-    {
-        BuildObjectTable();
-    }
-    catch (...)
-    {
-        m_block.reset();
-        throw;
-    }
+    m_open = true;
+    OpenBlock();
 }
 
 void CPerformanceDataCollector::Close()
 {
-    if (!m_block)
+    if (!m_open)
     {
         throw CException(L"CPerformanceDataCollector::Close()", s_notOpen);
     }
+    m_open = false;
     m_block.reset();
+    PointIntoBlock();
 }
 
-void CPerformanceDataCollector::BuildObjectTable()
+const std::wstring &CPerformanceDataCollector::GetBlockError() const
 {
-    // Laid out from the DLL's schema, not from the lengths in the block, which any process
-    // may have rewritten; Collect then holds the block against this layout.
-    m_objects.reset();
-    m_layout.reset(new CPerformanceDataBlockLayout(m_schema, m_block->GetBlockSize(), s_collectWhere));
-    std::unique_ptr<ObjectEntry[]> table(new ObjectEntry[m_numObjects]);
-    const BYTE *const block = m_block->GetBlock();
+    return m_blockError;
+}
+
+bool CPerformanceDataCollector::IsBlockOpen() const
+{
+    return m_block != nullptr;
+}
+
+void CPerformanceDataCollector::OpenBlock()
+{
+    DWORD error = ERROR_SUCCESS;
+    std::wstring why;
+    try
+    {
+        m_block.reset(new CPerformanceDataBlock(m_name, m_schema));
+    }
+    catch (const CWin32Exception &e)
+    {
+        error = e.GetError();
+        why = e.GetWhere() + L" - " + e.GetMessage();
+    }
+    catch (const CException &e)
+    {
+        error = ERROR_INVALID_DATA;
+        why = e.GetWhere() + L" - " + e.GetMessage();
+    }
+    if (IsAbsent(error))
+    {
+        why.clear();
+    }
+    if (why != m_blockError)
+    {
+        m_blockError = why;
+    }
+    PointIntoBlock();
+}
+
+void CPerformanceDataCollector::PointIntoBlock()
+{
+    const bool fits = m_block && m_layout.Fits();
+    const BYTE *const block = fits ? m_block->GetBlock() : nullptr;
     for (DWORD i = 0; i < m_numObjects; ++i)
     {
-        const CPerformanceDataBlockLayout::Object &layout = m_layout->GetObject(i);
-        ObjectEntry &entry = table[i];
-        entry.index = i;
-        entry.selected = false;
-        entry.hasInstances = layout.hasInstances;
-        entry.definitionLength = layout.definitionLength;
-        entry.dataSize = layout.dataSize;
-        entry.numInstances = layout.numInstances;
-        entry.slotLength = layout.slotLength;
-        const bool fits = m_layout->Fits();
-        entry.record = fits ? block + layout.recordOffset : nullptr;
-        entry.data = fits ? block + m_layout->GetCounterDataOffset() + layout.dataOffset : nullptr;
-        entry.titleIndex = fits ? Get32(entry.record, ObjectField::NameTitleIndex) : 0;
-        entry.matchKey = L" " + Unsigned(entry.titleIndex) + L" ";
+        const CPerformanceDataBlockLayout::Object &layout = m_layout.GetObject(i);
+        m_objects[i].record = fits ? block + layout.recordOffset : nullptr;
+        m_objects[i].data = fits ? block + m_layout.GetCounterDataOffset() + layout.dataOffset : nullptr;
     }
-    m_objects = std::move(table);
 }
 
 DWORD CPerformanceDataCollector::InUseSlotLength(const ObjectEntry &entry, const BYTE *slot) const
@@ -154,8 +191,8 @@ DWORD CPerformanceDataCollector::InUseSlotLength(const ObjectEntry &entry, const
     if (length != 0)
     {
         const DWORD index = static_cast<DWORD>((slot - entry.record - entry.definitionLength) / entry.slotLength);
-        m_layout->CheckInstanceDefinition(entry.index, index, length, Snapshot32(slot + InstanceField::NameOffset),
-                                          Snapshot32(slot + InstanceField::NameLength));
+        m_layout.CheckInstanceDefinition(entry.index, index, length, Snapshot32(slot + InstanceField::NameOffset),
+                                         Snapshot32(slot + InstanceField::NameLength));
     }
     return length;
 }
@@ -164,7 +201,7 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
                                         DWORD &numObjectTypes)
 {
     numObjectTypes = 0;
-    if (!m_block)
+    if (!m_open)
     {
         totalBytes = 0;
         throw CException(s_collectWhere, s_notOpen);
@@ -173,8 +210,14 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
     const DWORD available = totalBytes;
     try
     {
-        const bool everything = valueName && ::lstrcmpiW(valueName, L"Global") == 0;
-        const CQueryText query(valueName, everything);
+        if (!m_block)
+        {
+            OpenBlock();
+        }
+        if (!m_block)
+        {
+            return Serve(valueName, begin, available, false, totalBytes, numObjectTypes, data);
+        }
         // A holder that never lets go (one killed mid-copy that no waiter could recover
         // from) must not hang the reader's thread.
         TTimedLockOwner<CPerformanceDataBlock> lock(*m_block, CPerformanceDataBlock::LockTimeoutMs);
@@ -182,45 +225,13 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
         {
             throw CException(s_collectWhere, CPerformanceDataBlock::LockTimeoutMessage());
         }
-        m_layout->Validate(m_block->GetBlock());
-        for (DWORD i = 0; i < m_numObjects; ++i)
+        // A block still being laid out holds no values yet.
+        const bool live = m_block->IsInitialised();
+        if (live)
         {
-            m_objects[i].selected = false;
+            m_layout.Validate(m_block->GetBlock());
         }
-        unsigned __int64 needed = 0;
-        for (DWORD i = 0; i < m_numObjects; ++i)
-        {
-            ObjectEntry &entry = m_objects[i];
-            if (!entry.selected && query.Selects(entry.matchKey))
-            {
-                entry.selected = true;
-                needed += GetObjectSize(entry);
-            }
-        }
-        if (needed > available)
-        {
-            totalBytes = 0;
-            return false;
-        }
-        BYTE *out = begin;
-        unsigned __int64 remaining = needed;
-        DWORD written = 0;
-        for (DWORD i = 0; i < m_numObjects && remaining > 0; ++i)
-        {
-            if (m_objects[i].selected)
-            {
-                remaining -= WriteObject(m_objects[i], out, remaining);
-                ++written;
-            }
-        }
-        if (remaining != 0)
-        {
-            m_layout->Corrupt(L"instance data changed while it was copied");
-        }
-        totalBytes = static_cast<DWORD>(needed);
-        numObjectTypes = written;
-        data = out;
-        return true;
+        return Serve(valueName, begin, available, live, totalBytes, numObjectTypes, data);
     }
     catch (...)
     {
@@ -229,6 +240,51 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
         data = begin;
         throw;
     }
+}
+
+bool CPerformanceDataCollector::Serve(const wchar_t *valueName, BYTE *begin, DWORD available, bool live,
+                                      DWORD &totalBytes, DWORD &numObjectTypes, void *&data)
+{
+    const bool everything = IsEverything(valueName);
+    const wchar_t *const list = valueName ? valueName : L"";
+    for (DWORD i = 0; i < m_numObjects; ++i)
+    {
+        m_objects[i].selected = false;
+    }
+    unsigned __int64 needed = 0;
+    for (DWORD i = 0; i < m_numObjects; ++i)
+    {
+        ObjectEntry &entry = m_objects[i];
+        if (!entry.selected && (everything || ListNames(list, entry.key, entry.keyLength)))
+        {
+            entry.selected = true;
+            needed += GetObjectSize(entry, live);
+        }
+    }
+    if (needed > available)
+    {
+        totalBytes = 0;
+        return false;
+    }
+    BYTE *out = begin;
+    unsigned __int64 remaining = needed;
+    DWORD written = 0;
+    for (DWORD i = 0; i < m_numObjects && remaining > 0; ++i)
+    {
+        if (m_objects[i].selected)
+        {
+            remaining -= WriteObject(m_objects[i], out, remaining, live);
+            ++written;
+        }
+    }
+    if (remaining != 0)
+    {
+        m_layout.Corrupt(L"instance data changed while it was copied");
+    }
+    totalBytes = static_cast<DWORD>(needed);
+    numObjectTypes = written;
+    data = out;
+    return true;
 }
 
 template <typename Visit>
@@ -248,91 +304,95 @@ DWORD CPerformanceDataCollector::VisitInUseSlots(const ObjectEntry &entry, DWORD
     return met;
 }
 
-unsigned __int64 CPerformanceDataCollector::GetObjectSize(ObjectEntry &entry)
+unsigned __int64 CPerformanceDataCollector::GetObjectSize(ObjectEntry &entry, bool live)
 {
     unsigned __int64 size = entry.definitionLength;
-    if (entry.hasInstances)
+    if (!entry.hasInstances)
     {
-        const DWORD active = m_layout->ActiveInstances(entry.record, entry.index);
-        const DWORD met = VisitInUseSlots(entry, active, [&](DWORD, const BYTE *slot, DWORD length) {
-            size += static_cast<unsigned __int64>(length) + entry.dataSize + 4;
-            const DWORD parentIndex = Snapshot32(slot + InstanceField::ParentObjectTitleIndex);
-            if (parentIndex != 0)
-            {
-                ObjectEntry &parent = FindObjectByIndex(parentIndex);
-                if (!parent.selected)
-                {
-                    parent.selected = true;
-                    size += GetObjectSize(parent);
-                }
-            }
-        });
-        if (met < active)
-        {
-            m_layout->Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" active instance count is " + Unsigned(active) +
-                    L", only " + Unsigned(met) + L" slots are in use");
-        }
+        return RoundUp8(size + entry.served->counterBlockLength);
     }
-    else
+    if (!live)
     {
-        size += static_cast<unsigned __int64>(entry.dataSize) + 4;
+        return RoundUp8(size);
+    }
+    const DWORD active = m_layout.ActiveInstances(entry.record, entry.index);
+    const DWORD met = VisitInUseSlots(entry, active, [&](DWORD, const BYTE *slot, DWORD length) {
+        size += RoundUp8(length) + entry.served->counterBlockLength;
+        const DWORD parentIndex = Snapshot32(slot + InstanceField::ParentObjectTitleIndex);
+        if (parentIndex != 0)
+        {
+            ObjectEntry &parent = FindObjectByIndex(parentIndex);
+            if (!parent.selected)
+            {
+                parent.selected = true;
+                size += GetObjectSize(parent, live);
+            }
+        }
+    });
+    if (met < active)
+    {
+        m_layout.Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" active instance count is " +
+                         Unsigned(active) + L", only " + Unsigned(met) + L" slots are in use");
     }
     return RoundUp8(size);
 }
 
-DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&data, unsigned __int64 limit) const
+DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&data, unsigned __int64 limit,
+                                             bool live) const
 {
     BYTE *const start = data;
     BYTE *out = start;
+    const CServedDefinitions::Object &served = *entry.served;
     // What was sized may have changed since; the caller's buffer is never written past.
     const auto reserve = [&](unsigned __int64 bytes) {
         if (static_cast<unsigned __int64>(out - start) + bytes > limit)
         {
-            m_layout->Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" changed while it was copied");
+            m_layout.Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" changed while it was copied");
         }
     };
     reserve(entry.definitionLength);
-    std::memcpy(out, entry.record, entry.definitionLength);
-    m_layout->ValidateRecord(out, entry.index);
+    std::memcpy(out, served.definition, entry.definitionLength);
     out += entry.definitionLength;
 
     DWORD active = 0;
-    if (entry.hasInstances)
+    if (entry.hasInstances && live)
     {
-        active = m_layout->ActiveInstances(entry.record, entry.index);
+        active = m_layout.ActiveInstances(entry.record, entry.index);
         const DWORD met = VisitInUseSlots(entry, active, [&](DWORD i, const BYTE *slot, DWORD length) {
-            reserve(static_cast<unsigned __int64>(length) + 4 + entry.dataSize);
+            // Padded so that the counter block after it starts on an 8-byte boundary too.
+            const DWORD padded = static_cast<DWORD>(RoundUp8(length));
+            reserve(static_cast<unsigned __int64>(padded) + served.counterBlockLength);
             std::memcpy(out, slot, length);
+            std::memset(out + length, 0, padded - length);
             // The copy is what the reader walks, so it is the copy that must hold together.
-            m_layout->Expect(Get32(out, InstanceField::ByteLength), length, entry.index, L"instance ByteLength");
-            m_layout->CheckInstanceDefinition(entry.index, i, length, Get32(out, InstanceField::NameOffset),
-                                              Get32(out, InstanceField::NameLength));
+            m_layout.Expect(Get32(out, InstanceField::ByteLength), length, entry.index, L"instance ByteLength");
+            m_layout.CheckInstanceDefinition(entry.index, i, length, Get32(out, InstanceField::NameOffset),
+                                             Get32(out, InstanceField::NameLength));
+            Put32(out, InstanceField::ByteLength, padded);
             const DWORD parentIndex = Get32(out, InstanceField::ParentObjectTitleIndex);
             if (parentIndex != 0)
             {
                 const LONG parentSlot = static_cast<LONG>(Get32(out, InstanceField::ParentObjectInstance) - 1);
-                Put32(out, InstanceField::ParentObjectInstance, static_cast<DWORD>(GetActiveInstanceFromIndex(parentIndex, parentSlot)));
+                Put32(out, InstanceField::ParentObjectInstance,
+                      static_cast<DWORD>(GetActiveInstanceFromIndex(parentIndex, parentSlot)));
             }
-            out += length;
-            Put32(out, 0, entry.dataSize + 4);
-            std::memcpy(out + 4, entry.data + static_cast<size_t>(i) * entry.dataSize, entry.dataSize);
-            out += 4 + entry.dataSize;
+            out += padded;
+            CServedDefinitions::WriteCounterBlock(served, entry.data + static_cast<size_t>(i) * entry.dataSize, out);
+            out += served.counterBlockLength;
         });
         if (met < active)
         {
-            m_layout->Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" changed while it was copied");
+            m_layout.Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" changed while it was copied");
         }
     }
-    else
+    else if (!entry.hasInstances)
     {
-        reserve(4 + static_cast<unsigned __int64>(entry.dataSize));
-        Put32(out, 0, entry.dataSize + 4);
-        std::memcpy(out + 4, entry.data, entry.dataSize);
-        out += 4 + entry.dataSize;
+        reserve(served.counterBlockLength);
+        CServedDefinitions::WriteCounterBlock(served, live ? entry.data : nullptr, out);
+        out += served.counterBlockLength;
     }
 
     Put32(start, ObjectField::NumInstances, entry.hasInstances ? active : NoInstances);
-    std::memset(start + ObjectField::CounterDataOffset, 0, ObjectHeaderLength - ObjectField::CounterDataOffset);
     const unsigned __int64 padded = RoundUp8(out - start);
     reserve(padded - (out - start));
     Put32(start, ObjectField::TotalByteLength, static_cast<DWORD>(padded));
@@ -342,7 +402,7 @@ DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&da
 
 CPerformanceDataCollector::ObjectEntry &CPerformanceDataCollector::FindObjectByIndex(DWORD titleIndex) const
 {
-    for (DWORD i = 0; m_objects && i < m_numObjects; ++i)
+    for (DWORD i = 0; i < m_numObjects; ++i)
     {
         if (m_objects[i].titleIndex == titleIndex)
         {
@@ -360,9 +420,9 @@ LONG CPerformanceDataCollector::GetActiveInstanceFromIndex(DWORD objectTitleInde
     {
         throw CException(s_activeInstanceWhere, s_notOpen);
     }
-    if (!m_layout->Fits())
+    if (!m_layout.Fits())
     {
-        throw CException(s_activeInstanceWhere, s_corrupt + m_layout->GetLayoutError());
+        throw CException(s_activeInstanceWhere, s_corrupt + m_layout.GetLayoutError());
     }
     const DWORD numInstances = entry.hasInstances ? entry.numInstances : NoInstances;
     if (slotIndex < 0 || static_cast<DWORD>(slotIndex) > numInstances)

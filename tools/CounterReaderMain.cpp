@@ -2,8 +2,11 @@
 // returns them to any reader:
 //   TessalyCounterReader [/query:<value name>] [/app:<counter set>] [/details]
 // One line per counter, "<name>\t<value>"; with /details also the object's and each
-// counter's definition fields as key=value. Exit codes: 0 printed, 1 the object is not in
-// the data, 2 the counters are not installed or the query failed, 3 bad arguments.
+// counter's definition fields as key=value. The library is asked for the object alone, by
+// its title index (the counter set's "First Counter", as decimal text), unless /query names
+// another value, such as Global. Exit codes: 0 printed, 1 the object is not in the data or
+// does not hold together, 2 the counters are not installed or the query failed, 3 bad
+// arguments.
 //
 // Or samples them, in the CSV format of the platform's command-line sampler:
 //   TessalyCounterReader /si:<[[hh:]mm:]ss> | /sc:<count> [/si:...] [/sc:...]
@@ -45,7 +48,7 @@ bool HeaderTailIsZero(const PERF_OBJECT_TYPE &object)
     return true;
 }
 
-void PrintDetails(const CPerformanceDataReader &reader, const PERF_OBJECT_TYPE &object)
+void PrintDetails(const CPerformanceDataReader &reader, const PERF_OBJECT_TYPE &object, DWORD counterBlockLength)
 {
     std::printf("block\tNumObjectTypes=%lu\tTotalByteLength=%lu\tHeaderLength=%lu\tObjectsOffset=%lu\n",
                 reader.GetHeader().NumObjectTypes, reader.GetHeader().TotalByteLength,
@@ -55,9 +58,7 @@ void PrintDetails(const CPerformanceDataReader &reader, const PERF_OBJECT_TYPE &
                 "\tCounterBlockLength=%lu\n",
                 object.ObjectNameTitleIndex, object.ObjectHelpTitleIndex, object.TotalByteLength,
                 object.DefinitionLength, object.HeaderLength, object.DetailLevel, object.NumCounters,
-                object.DefaultCounter, object.NumInstances, HeaderTailIsZero(object) ? 1 : 0,
-                object.NumInstances == PERF_NO_INSTANCES ? CPerformanceDataReader::GetCounterBlock(object).ByteLength
-                                                         : 0);
+                object.DefaultCounter, object.NumInstances, HeaderTailIsZero(object) ? 1 : 0, counterBlockLength);
 }
 
 struct CArguments
@@ -200,13 +201,11 @@ std::string ParseArguments(int argc, wchar_t **argv, CArguments &arguments)
     return std::string();
 }
 
-void PrintCounters(const PERF_OBJECT_TYPE &object, const std::vector<const PERF_COUNTER_DEFINITION *> &counters,
-                   const std::map<DWORD, std::wstring> &names, bool details)
+void PrintCounters(const CCheckedObject &checked, const std::map<DWORD, std::wstring> &names, bool details)
 {
-    const PERF_COUNTER_BLOCK &block = CPerformanceDataReader::GetCounterBlock(object);
-    for (size_t k = 0; k < counters.size(); ++k)
+    for (size_t k = 0; k < checked.counters.size(); ++k)
     {
-        const PERF_COUNTER_DEFINITION &counter = *counters[k];
+        const PERF_COUNTER_DEFINITION &counter = checked.counters[k];
         if (details)
         {
             std::printf("counter\t%u\tTitleIndex=%lu\tHelpIndex=%lu\tType=0x%lX\tSize=%lu\tOffset=%lu\tDetailLevel=%lu"
@@ -216,19 +215,34 @@ void PrintCounters(const PERF_OBJECT_TYPE &object, const std::vector<const PERF_
                         counter.DefaultScale, counter.ByteLength);
         }
         std::printf("%ls\t%llu\n", NameOf(names, counter.CounterNameTitleIndex).c_str(),
-                    CPerformanceDataReader::GetValue(counter, block));
+                    checked.instances[0].values[k]);
     }
 }
 
-int PrintOnce(const std::wstring &query, const std::wstring &application, bool details)
+void PrintInstances(const CCheckedObject &checked, const std::map<DWORD, std::wstring> &names)
+{
+    for (const CCheckedObject::CInstance &instance : checked.instances)
+    {
+        for (size_t k = 0; k < checked.counters.size(); ++k)
+        {
+            std::printf("%ls[%ls]\t%llu\n", NameOf(names, checked.counters[k].CounterNameTitleIndex).c_str(),
+                        instance.name.c_str(), instance.values[k]);
+        }
+    }
+}
+
+int PrintOnce(const CSamplingOptions &options, bool details)
 {
     DWORD first = 0;
-    if (!CPerformanceDataReader::ReadFirstCounter(application, first))
+    if (!CPerformanceDataReader::ReadFirstCounter(options.application, first))
     {
-        std::fprintf(stderr, "The counters of \"%ls\" are not installed\n", application.c_str());
+        std::fprintf(stderr, "The counters of \"%ls\" are not installed\n", options.application.c_str());
         return 2;
     }
-    const CPerformanceDataReader reader(query);
+    // One close at the end for the query and the names both.
+    const CPerformanceDataSession session;
+    const std::wstring query = options.QueryFor(first);
+    const CPerformanceDataReader reader(session, query);
     const PERF_OBJECT_TYPE *object = reader.FindObject(first);
     if (!object)
     {
@@ -236,30 +250,26 @@ int PrintOnce(const std::wstring &query, const std::wstring &application, bool d
                      query.c_str(), reader.GetHeader().NumObjectTypes);
         return 1;
     }
-    const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames();
+    CCheckedObject checked;
+    if (!CPerformanceDataReader::ReadChecked(*object, checked))
+    {
+        std::fprintf(stderr, "The object with title index %lu in the data of \"%ls\" does not hold together\n", first,
+                     query.c_str());
+        return 1;
+    }
+    const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames(session);
     if (details)
     {
-        PrintDetails(reader, *object);
+        PrintDetails(reader, *object, checked.counterBlockLength);
     }
-    const std::vector<const PERF_COUNTER_DEFINITION *> counters = CPerformanceDataReader::GetCounters(*object);
     if (object->NumInstances != PERF_NO_INSTANCES)
     {
-        const BYTE *at = reinterpret_cast<const BYTE *>(object) + object->DefinitionLength;
-        for (LONG i = 0; i < object->NumInstances; ++i)
-        {
-            const PERF_INSTANCE_DEFINITION *instance = reinterpret_cast<const PERF_INSTANCE_DEFINITION *>(at);
-            const wchar_t *instanceName = reinterpret_cast<const wchar_t *>(at + instance->NameOffset);
-            const PERF_COUNTER_BLOCK *block = reinterpret_cast<const PERF_COUNTER_BLOCK *>(at + instance->ByteLength);
-            for (const PERF_COUNTER_DEFINITION *counter : counters)
-            {
-                std::printf("%ls[%ls]\t%llu\n", NameOf(names, counter->CounterNameTitleIndex).c_str(), instanceName,
-                            CPerformanceDataReader::GetValue(*counter, *block));
-            }
-            at += instance->ByteLength + block->ByteLength;
-        }
-        return 0;
+        PrintInstances(checked, names);
     }
-    PrintCounters(*object, counters, names, details);
+    else
+    {
+        PrintCounters(checked, names, details);
+    }
     return 0;
 }
 
@@ -276,7 +286,7 @@ int Run(int argc, wchar_t **argv)
     {
         return CCounterSampler(arguments.sampler).Run();
     }
-    return PrintOnce(arguments.sampler.query, arguments.sampler.application, arguments.details);
+    return PrintOnce(arguments.sampler, arguments.details);
 }
 
 } // namespace

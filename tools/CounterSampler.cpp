@@ -109,11 +109,12 @@ Row ValuesOf(const CPerformanceDataReader &reader, DWORD object, const std::vect
 }
 
 // A later sample: a failing query is one more row without values, not the end of the run.
-Row Sample(const std::wstring &query, DWORD object, const std::vector<DWORD> &columns)
+Row Sample(const CPerformanceDataSession &session, const std::wstring &query, DWORD object,
+           const std::vector<DWORD> &columns)
 {
     try
     {
-        const CPerformanceDataReader reader(query);
+        const CPerformanceDataReader reader(session, query);
         return ValuesOf(reader, object, columns);
     }
     catch (const std::runtime_error &)
@@ -122,8 +123,9 @@ Row Sample(const std::wstring &query, DWORD object, const std::vector<DWORD> &co
     }
 }
 
-void WriteLaterSamples(const CSamplingOptions &options, const CConsoleStopSignal &stop, CCsvSampleWriter &writer,
-                       DWORD object, const std::vector<DWORD> &columns)
+void WriteLaterSamples(const CSamplingOptions &options, const CConsoleStopSignal &stop,
+                       const CPerformanceDataSession &session, CCsvSampleWriter &writer, DWORD object,
+                       const std::vector<DWORD> &columns)
 {
     const ULONGLONG start = ::GetTickCount64();
     const ULONGLONG interval = 1000ull * options.intervalSeconds;
@@ -136,7 +138,7 @@ void WriteLaterSamples(const CSamplingOptions &options, const CConsoleStopSignal
         {
             return;
         }
-        const Row row = Sample(options.query, object, columns);
+        const Row row = Sample(session, options.QueryFor(object), object, columns);
         SYSTEMTIME time;
         ::GetLocalTime(&time);
         writer.WriteSample(time, row);
@@ -159,19 +161,23 @@ int CCounterSampler::Run()
         std::fprintf(stderr, "The counters of \"%ls\" are not installed\n", m_options.application.c_str());
         return 2;
     }
+    // Open for the whole run, so that the providers stay loaded between samples. Under Wine
+    // the library opens, collects and closes every provider on each query all the same, so
+    // no test there can see the difference.
+    const CPerformanceDataSession session;
+    const std::wstring query = m_options.QueryFor(object);
     // The first query fixes the columns: the counters the object has, in its order.
-    const CPerformanceDataReader first(m_options.query);
+    const CPerformanceDataReader first(session, query);
     SYSTEMTIME time;
     ::GetLocalTime(&time);
     const PERF_OBJECT_TYPE *found = first.FindObject(object);
     std::vector<std::pair<DWORD, ULONGLONG>> values;
     if (!found || !CPerformanceDataReader::ReadCheckedValues(*found, values))
     {
-        std::fprintf(stderr, "No object with title index %lu in the data of \"%ls\"\n", object,
-                     m_options.query.c_str());
+        std::fprintf(stderr, "No object with title index %lu in the data of \"%ls\"\n", object, query.c_str());
         return 1;
     }
-    const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames();
+    const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames(session);
     std::vector<DWORD> columns;
     std::vector<std::wstring> counterNames;
     for (const auto &value : values)
@@ -189,7 +195,7 @@ int CCounterSampler::Run()
         ::GetTimeZoneInformation(&zone);
         writer.WriteHeader(zone, ComputerName(), NameOf(names, object), counterNames);
         writer.WriteSample(time, ValuesOf(first, object, columns));
-        WriteLaterSamples(m_options, stop, writer, object, columns);
+        WriteLaterSamples(m_options, stop, session, writer, object, columns);
     }
     catch (const COutputError &e)
     {

@@ -7,7 +7,8 @@
 // What a sampling run is asked to do, as the command line gave it.
 struct CSamplingOptions
 {
-    std::wstring query = L"Global";
+    // The value name to query; empty asks for the object alone, by its title index.
+    std::wstring query;
     std::wstring application = L"Corvane Tessaly";
     // At least 1.
     DWORD intervalSeconds = 1;
@@ -16,6 +17,13 @@ struct CSamplingOptions
     // Empty for standard output.
     std::wstring outputPath;
     bool overwrite = false;
+
+    // The value name the library is asked with: "Global" would have it collect every
+    // provider on the machine for one object.
+    std::wstring QueryFor(DWORD titleIndex) const
+    {
+        return query.empty() ? std::to_wstring(titleIndex) : query;
+    }
 };
 
 // Samples one performance object through the platform's performance library at a fixed

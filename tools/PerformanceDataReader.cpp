@@ -55,9 +55,112 @@ std::vector<wchar_t> ReadList(HKEY key, const wchar_t *name)
     }
 }
 
+// A copy of the T at this offset, when it lies wholly before end.
+template <typename T>
+bool CopyAt(const BYTE *base, unsigned long long at, unsigned long long end, T &value)
+{
+    if (at > end || sizeof(T) > end - at)
+    {
+        return false;
+    }
+    std::memcpy(&value, base + at, sizeof(T));
+    return true;
+}
+
+// The counter definitions between the object's header and its definition length.
+bool CopyDefinitions(const PERF_OBJECT_TYPE &object, std::vector<PERF_COUNTER_DEFINITION> &counters)
+{
+    const BYTE *const base = reinterpret_cast<const BYTE *>(&object);
+    unsigned long long at = object.HeaderLength;
+    for (DWORD k = 0; k < object.NumCounters; ++k)
+    {
+        PERF_COUNTER_DEFINITION counter;
+        if (!CopyAt(base, at, object.DefinitionLength, counter) || counter.ByteLength < sizeof(counter) ||
+            (counter.CounterSize != sizeof(DWORD) && counter.CounterSize != sizeof(ULONGLONG)))
+        {
+            return false;
+        }
+        counters.push_back(counter);
+        at += counter.ByteLength;
+    }
+    return true;
+}
+
+// The values of the counter block at this offset; its length is given back for the walk to
+// step past it.
+bool CopyValues(const BYTE *base, unsigned long long at, unsigned long long end,
+                const std::vector<PERF_COUNTER_DEFINITION> &counters, std::vector<ULONGLONG> &values, DWORD &length)
+{
+    PERF_COUNTER_BLOCK block;
+    if (!CopyAt(base, at, end, block) || block.ByteLength < sizeof(block) || block.ByteLength > end - at)
+    {
+        return false;
+    }
+    for (const PERF_COUNTER_DEFINITION &counter : counters)
+    {
+        if (static_cast<unsigned long long>(counter.CounterOffset) + counter.CounterSize > block.ByteLength)
+        {
+            return false;
+        }
+        ULONGLONG value = 0;
+        std::memcpy(&value, base + at + counter.CounterOffset, counter.CounterSize);
+        values.push_back(value);
+    }
+    length = block.ByteLength;
+    return true;
+}
+
+// The name past the definition's fixed fields, within its length and ended by a NUL inside
+// NameLength. An instance known by its unique id alone has none.
+bool CopyName(const BYTE *definitionStart, const PERF_INSTANCE_DEFINITION &definition, std::wstring &name)
+{
+    name.clear();
+    if (definition.NameLength == 0)
+    {
+        return true;
+    }
+    if (definition.NameOffset < sizeof(definition) ||
+        static_cast<unsigned long long>(definition.NameOffset) + definition.NameLength > definition.ByteLength)
+    {
+        return false;
+    }
+    for (DWORD k = 0; k + sizeof(wchar_t) <= definition.NameLength; k += sizeof(wchar_t))
+    {
+        wchar_t c;
+        std::memcpy(&c, definitionStart + definition.NameOffset + k, sizeof(c));
+        if (c == 0)
+        {
+            return true;
+        }
+        name += c;
+    }
+    return false;
+}
+
+// One instance definition with its name and counter block; at is moved past both.
+bool CopyInstance(const BYTE *base, unsigned long long &at, unsigned long long end,
+                  const std::vector<PERF_COUNTER_DEFINITION> &counters, CCheckedObject::CInstance &instance)
+{
+    PERF_INSTANCE_DEFINITION definition;
+    DWORD length = 0;
+    if (!CopyAt(base, at, end, definition) || definition.ByteLength < sizeof(definition) ||
+        definition.ByteLength > end - at || !CopyName(base + at, definition, instance.name) ||
+        !CopyValues(base, at + definition.ByteLength, end, counters, instance.values, length))
+    {
+        return false;
+    }
+    at += definition.ByteLength + length;
+    return true;
+}
+
 } // namespace
 
 CPerformanceDataReader::CPerformanceDataReader(const std::wstring &valueName)
+    : CPerformanceDataReader(CPerformanceDataSession(), valueName)
+{
+}
+
+CPerformanceDataReader::CPerformanceDataReader(const CPerformanceDataSession &, const std::wstring &valueName)
     : m_data(65536), m_returned(0), m_objectsOffset(0)
 {
     for (;;)
@@ -70,7 +173,6 @@ CPerformanceDataReader::CPerformanceDataReader(const std::wstring &valueName)
             m_data.resize(m_data.size() * 2);
             continue;
         }
-        ::RegCloseKey(HKEY_PERFORMANCE_DATA);
         if (result != ERROR_SUCCESS)
         {
             throw std::runtime_error("query of \"" + Narrow(valueName) + "\" failed with " + std::to_string(result));
@@ -196,13 +298,12 @@ ULONGLONG CPerformanceDataReader::GetValue(const PERF_COUNTER_DEFINITION &counte
     return value;
 }
 
-std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames()
+std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames(const CPerformanceDataSession &)
 {
     std::map<DWORD, std::wstring> names;
     // The library's own list first; under Wine it is a fixed stand-in without the installed
     // texts, which are then read from where the counter-text loader keeps them.
     AddNames(ReadList(HKEY_PERFORMANCE_DATA, L"Counter 009"), names);
-    ::RegCloseKey(HKEY_PERFORMANCE_DATA);
     HKEY key = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", 0,
                         KEY_READ, &key) == ERROR_SUCCESS)
@@ -232,41 +333,45 @@ bool CPerformanceDataReader::ReadFirstCounter(const std::wstring &application, D
 bool CPerformanceDataReader::ReadCheckedValues(const PERF_OBJECT_TYPE &object,
                                                std::vector<std::pair<DWORD, ULONGLONG>> &values)
 {
-    // The object itself was found to fit in the data; everything inside it is checked here.
     values.clear();
-    const unsigned long long total = object.TotalByteLength;
-    const unsigned long long definitions = object.DefinitionLength;
-    if (object.NumInstances != PERF_NO_INSTANCES || object.HeaderLength < sizeof(PERF_OBJECT_TYPE) ||
-        definitions > total || definitions + sizeof(PERF_COUNTER_BLOCK) > total)
+    CCheckedObject checked;
+    if (object.NumInstances != PERF_NO_INSTANCES || !ReadChecked(object, checked))
     {
         return false;
     }
+    for (size_t k = 0; k < checked.counters.size(); ++k)
+    {
+        values.emplace_back(checked.counters[k].CounterNameTitleIndex, checked.instances[0].values[k]);
+    }
+    return true;
+}
+
+bool CPerformanceDataReader::ReadChecked(const PERF_OBJECT_TYPE &object, CCheckedObject &checked)
+{
+    // The object itself was found to fit in the data; everything inside it is checked here.
+    checked = CCheckedObject();
     const BYTE *const base = reinterpret_cast<const BYTE *>(&object);
-    PERF_COUNTER_BLOCK block;
-    std::memcpy(&block, base + definitions, sizeof(block));
-    if (block.ByteLength < sizeof(block) || block.ByteLength > total - definitions)
+    const unsigned long long total = object.TotalByteLength;
+    if (object.HeaderLength < sizeof(PERF_OBJECT_TYPE) || object.HeaderLength > object.DefinitionLength ||
+        object.DefinitionLength > total || object.NumInstances < PERF_NO_INSTANCES ||
+        !CopyDefinitions(object, checked.counters))
     {
         return false;
     }
-    unsigned long long at = object.HeaderLength;
-    for (DWORD k = 0; k < object.NumCounters; ++k)
+    if (object.NumInstances == PERF_NO_INSTANCES)
     {
-        PERF_COUNTER_DEFINITION counter;
-        if (at + sizeof(counter) > definitions)
+        checked.instances.resize(1);
+        return CopyValues(base, object.DefinitionLength, total, checked.counters, checked.instances[0].values,
+                          checked.counterBlockLength);
+    }
+    unsigned long long at = object.DefinitionLength;
+    for (LONG i = 0; i < object.NumInstances; ++i)
+    {
+        checked.instances.emplace_back();
+        if (!CopyInstance(base, at, total, checked.counters, checked.instances.back()))
         {
             return false;
         }
-        std::memcpy(&counter, base + at, sizeof(counter));
-        const unsigned long long end = static_cast<unsigned long long>(counter.CounterOffset) + counter.CounterSize;
-        if (counter.ByteLength < sizeof(counter) || (counter.CounterSize != sizeof(DWORD) &&
-                                                     counter.CounterSize != sizeof(ULONGLONG)) || end > block.ByteLength)
-        {
-            return false;
-        }
-        ULONGLONG value = 0;
-        std::memcpy(&value, base + definitions + counter.CounterOffset, counter.CounterSize);
-        values.emplace_back(counter.CounterNameTitleIndex, value);
-        at += counter.ByteLength;
     }
     return true;
 }

@@ -55,14 +55,26 @@ static_assert(sizeof(COptex::OwnerRecord) == 16, "the owner record is 16 bytes i
 
 // Creates or opens a named section of the given size and maps all of it.
 void *MapNamedSection(const std::wstring &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD size,
-                      CSmartHandle &mapping)
+                      KernelObjectCreationMode mode, CSmartHandle &mapping)
 {
-    mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, securityAttributes, PAGE_READWRITE, 0, size, name.c_str());
-    if (!mapping.IsValid())
+    const DWORD access = FILE_MAP_READ | FILE_MAP_WRITE;
+    if (mode == OpenOnly)
     {
-        throw CWin32Exception(L"COptex::COptex() - Unable to create file mapping", ::GetLastError());
+        mapping = ::OpenFileMappingW(access, FALSE, name.c_str());
+        if (!mapping.IsValid())
+        {
+            throw CWin32Exception(L"COptex::COptex() - Unable to open file mapping", ::GetLastError());
+        }
     }
-    void *view = ::MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, size);
+    else
+    {
+        mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, securityAttributes, PAGE_READWRITE, 0, size, name.c_str());
+        if (!mapping.IsValid())
+        {
+            throw CWin32Exception(L"COptex::COptex() - Unable to create file mapping", ::GetLastError());
+        }
+    }
+    void *view = ::MapViewOfFile(mapping, access, 0, 0, size);
     if (!view)
     {
         throw CWin32Exception(L"COptex::COptex() - Unable to map view of file", ::GetLastError());
@@ -80,8 +92,9 @@ DWORD Elapsed(DWORD since)
 const wchar_t *const COptex::MappingSuffix = L"_Optext_MMF";
 const wchar_t *const COptex::OwnerMappingSuffix = L"_Optex_Owner";
 
-COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount)
-    : m_event(securityAttributes, CEvent::NonSignalled, &name, CreateOrOpen),
+COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount,
+               KernelObjectCreationMode mode)
+    : m_event(securityAttributes, CEvent::NonSignalled, &name, mode == OpenOnly ? OpenOnly : CreateOrOpen),
       m_state(nullptr),
       m_owner(nullptr),
       m_takeOverAttempts(0),
@@ -90,9 +103,9 @@ COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttri
     try
     {
         m_state = static_cast<SharedState *>(
-            MapNamedSection(name.GetName() + MappingSuffix, securityAttributes, sizeof(SharedState), m_mapping));
+            MapNamedSection(name.GetName() + MappingSuffix, securityAttributes, sizeof(SharedState), mode, m_mapping));
         m_owner = static_cast<OwnerRecord *>(MapNamedSection(name.GetName() + OwnerMappingSuffix, securityAttributes,
-                                                             sizeof(OwnerRecord), m_ownerMapping));
+                                                             sizeof(OwnerRecord), mode, m_ownerMapping));
     }
     catch (...)
     {
@@ -102,7 +115,7 @@ COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttri
         }
         throw;
     }
-    if (!s_singleProcessor)
+    if (!s_singleProcessor && mode != OpenOnly)
     {
         ::InterlockedExchange(&m_state->spinCount, static_cast<LONG>(spinCount));
     }

@@ -2,6 +2,7 @@
 
 #include "win32/Event.h"
 #include "win32/ILockableObject.h"
+#include "win32/KernelObjectCreationMode.h"
 #include "win32/KernelObjectName.h"
 #include "win32/SmartHandle.h"
 
@@ -37,7 +38,11 @@ public:
         volatile DWORD processCreationHigh;
     };
 
-    COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount);
+    // OpenOnly opens a lock another process made, asking only for the rights taking it
+    // needs, and leaves its shared spin count as it is; the security attributes are then
+    // not used.
+    COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount,
+           KernelObjectCreationMode mode = CreateOrOpen);
     ~COptex();
 
     COptex(const COptex &) = delete;

@@ -33,13 +33,39 @@ DWORD ExistingHeader(const void *first, DWORD size)
     return *header;
 }
 
+// A section of the stated size must really be that large: its maker may have lied in the
+// header, and a reader that trusted it would read past the end of the view.
+bool ViewHolds(const void *view, DWORD size)
+{
+    MEMORY_BASIC_INFORMATION region = {};
+    return ::VirtualQuery(view, &region, sizeof(region)) == sizeof(region) &&
+           region.RegionSize >= static_cast<SIZE_T>(size) + sizeof(DWORD);
+}
+
+std::wstring SizeMismatchWhere(const std::wstring &fullName)
+{
+    return L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" + fullName + L"\"";
+}
+
 } // namespace
 
 CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode, bool allowExisting,
                              SECURITY_ATTRIBUTES *securityAttributes)
+    : CSharedMemory(name, size, mode, allowExisting ? CreateOrOpen : CreateOnly, securityAttributes)
+{
+}
+
+CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode,
+                             KernelObjectCreationMode creation, SECURITY_ATTRIBUTES *securityAttributes)
     : m_view(nullptr)
 {
     const std::wstring fullName = name.GetName();
+    if (creation == OpenOnly)
+    {
+        OpenExisting(fullName, size, mode);
+        return;
+    }
+    const bool allowExisting = creation == CreateOrOpen;
     const DWORD mappingSize = CalculateSize(size);
     const DWORD protection = GetProtection(mode);
 
@@ -65,17 +91,43 @@ CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMo
     else
     {
         const DWORD stored = ExistingHeader(first, size);
-        if (stored != size)
+        if (stored != size || !ViewHolds(first, size))
         {
             ::UnmapViewOfFile(first);
-            throw CWin32Exception(
-                L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" + fullName + L"\"",
-                ERROR_BAD_LENGTH);
+            throw CWin32Exception(SizeMismatchWhere(fullName), ERROR_BAD_LENGTH);
         }
     }
     ::UnmapViewOfFile(first);
 
     m_view = MapWhole(m_mapping, protection, fullName);
+}
+
+void CSharedMemory::OpenExisting(const std::wstring &fullName, DWORD size, AccessMode mode)
+{
+    CalculateSize(size);
+    const DWORD access = GetProtection(mode);
+    m_mapping = ::OpenFileMappingW(access, FALSE, fullName.c_str());
+    if (!m_mapping.IsValid())
+    {
+        throw CWin32Exception(L"CSharedMemory::CSharedMemory() - OpenFileMapping: \"" + fullName + L"\"",
+                              ::GetLastError());
+    }
+    void *view = MapWhole(m_mapping, access, fullName);
+    // Read once, without the creator's grace period: an opener that only reads must not be
+    // kept waiting by a section whose header nobody will ever write.
+    const DWORD stored = *static_cast<const volatile DWORD *>(view);
+    if (stored != size || !ViewHolds(view, size))
+    {
+        ::UnmapViewOfFile(view);
+        if (stored == 0)
+        {
+            throw CWin32Exception(L"CSharedMemory::CSharedMemory() - Not yet sized by its creator: \"" + fullName +
+                                      L"\"",
+                                  ERROR_NOT_READY);
+        }
+        throw CWin32Exception(SizeMismatchWhere(fullName), ERROR_BAD_LENGTH);
+    }
+    m_view = view;
 }
 
 CSharedMemory::~CSharedMemory()

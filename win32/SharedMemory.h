@@ -1,6 +1,7 @@
 #pragma once
 
 #include "win32/AccessMode.h"
+#include "win32/KernelObjectCreationMode.h"
 #include "win32/KernelObjectName.h"
 #include "win32/SmartHandle.h"
 
@@ -19,6 +20,11 @@ public:
 
     CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode, bool allowExisting,
                   SECURITY_ATTRIBUTES *securityAttributes);
+    // OpenOnly opens a section another process made, asking only for the access of mode,
+    // and never creates one: a missing section fails with ERROR_FILE_NOT_FOUND, one whose
+    // creator has not yet written its size with ERROR_NOT_READY.
+    CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode, KernelObjectCreationMode creation,
+                  SECURITY_ATTRIBUTES *securityAttributes);
     ~CSharedMemory();
 
     CSharedMemory(const CSharedMemory &) = delete;
@@ -31,6 +37,8 @@ public:
     static DWORD GetProtection(AccessMode mode);
 
 private:
+    void OpenExisting(const std::wstring &fullName, DWORD size, AccessMode mode);
+
     CSmartHandle m_mapping;
     void *m_view;
 };

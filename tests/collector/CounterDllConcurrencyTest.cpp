@@ -129,11 +129,13 @@ TEST(CounterDllConcurrencyTest, AReaderKilledInsideACollectHoldsUpNoOne)
 TEST(CounterDllConcurrencyTest, AReaderHoldingTheLockTooLongIsWaitedOutNotTakenOver)
 {
     CFakeCounterInstallation installation(3000, TcpChecksum());
+    // The writer makes the block and its lock; readers only open them.
+    CPerformanceCounters writer(true, nullptr, installation.Name());
+    ASSERT_TRUE(writer.IsPublishing());
     for (const bool holderOther : {false, true})
     {
         SCOPED_TRACE(holderOther);
         std::unique_ptr<CChildProcess> holder = StartHolder(installation, L"HoldInCollect", holderOther);
-        // The holder makes the lock; it can be looked at once it is there.
         std::unique_ptr<COptexStateView> view;
         ASSERT_TRUE(TestSupport::WaitUntil(
             [&] {

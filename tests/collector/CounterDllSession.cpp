@@ -1,4 +1,5 @@
 #include "tests/collector/CounterDllSession.h"
+#include "tests/collector/CounterDllHost.h"
 
 #include "perfmon/PerformanceDataSchema.h"
 #include "service/TcpCounterSchema.h"
@@ -21,18 +22,7 @@ namespace CounterDll {
 
 namespace {
 
-typedef DWORD(WINAPI *OpenFunction)(LPWSTR);
-typedef DWORD(WINAPI *CollectFunction)(LPWSTR, LPVOID *, LPDWORD, LPDWORD);
-typedef DWORD(WINAPI *CloseFunction)();
-
 const BYTE Guard = 0xCD;
-
-struct Exports
-{
-    OpenFunction open;
-    CollectFunction collect;
-    CloseFunction close;
-};
 
 std::wstring Folder(bool otherArchitecture)
 {
@@ -272,6 +262,14 @@ TESSALY_CHILD_MAIN(CounterDllSession)
         {
             const size_t second = step.find(L':', 8);
             Threads(dll, std::stoi(step.substr(8, second - 8)), std::stoi(step.substr(second + 1)));
+        }
+        else if (step.compare(0, 6, L"watch:") == 0)
+        {
+            // watch:<title index>:<threads>:<events>
+            const size_t second = step.find(L':', 6);
+            const size_t third = step.find(L':', second + 1);
+            Watch(dll, std::stoul(step.substr(6, second - 6)), std::stoi(step.substr(second + 1, third - second - 1)),
+                  step.substr(third + 1));
         }
         else if (step == L"nulls")
         {

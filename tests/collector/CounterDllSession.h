@@ -11,7 +11,9 @@
 // its exports step by step, printing one line per step:
 //   "open", "close", "collect:<value name>:<buffer size>", "reload:<times>", "nulls",
 //   "values:<value name>" (the 28 values collected and how long it took),
-//   "threads:<threads>:<rounds>" (open, collects and close from many threads at once).
+//   "threads:<threads>:<rounds>" (open, collects and close from many threads at once),
+//   "watch:<title index>:<threads>:<events>" (one open for a consumer's whole run; see
+//   CounterDllHost.h).
 namespace CounterDll {
 
 const DWORD BufferSize = 4096;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <regex>
 
@@ -343,6 +344,43 @@ TEST_F(CounterSamplerTest, RowsWithoutTheObjectAreEmptyAndSamplingGoesOn)
     ExpectPhases(whileGone, 2, gone + 1, PublishedRow, EmptyRow);
     const Rows after(rows->begin() + static_cast<std::ptrdiff_t>(gone), rows->end());
     ExpectPhases(after, 1, back + 1 - gone, EmptyRow, PublishedRow);
+}
+
+// A counter set that no provider serves: asked by its title index, the answer lacks the
+// Tessaly object that Global brings along. Each mode names the value it asked with.
+TEST_F(CounterSamplerTest, BothModesAskForTheObjectByItsTitleIndexUnlessAQueryIsGiven)
+{
+    const DWORD unserved = 0x7FFFFF00;
+    const std::wstring app = TestSupport::UniqueName(L"Unserved");
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + app;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\Performance").c_str(), L"First Counter",
+                                               REG_DWORD, &unserved, sizeof(unserved)));
+    const std::string index = std::to_string(unserved);
+    const struct
+    {
+        std::vector<std::wstring> args;
+        std::string query;
+    } cases[] = {{{}, index}, {{L"/query:Global"}, "Global"}, {{L"/sc:1"}, index},
+                 {{L"/sc:1", L"/query:Global"}, "Global"}};
+    std::map<std::string, unsigned long> objects;
+    for (const auto &test : cases)
+    {
+        std::vector<std::wstring> args = test.args;
+        args.push_back(L"/app:" + app);
+        const SRun run = RunReader(args);
+        SCOPED_TRACE(Narrow(args.front()));
+        EXPECT_EQ(1u, run.exitCode);
+        const std::string message = "No object with title index " + index + " in the data of \"" + test.query + "\"";
+        EXPECT_EQ(message, run.output.substr(0, message.size())) << run.output;
+        std::smatch count;
+        if (std::regex_search(run.output, count, std::regex(" \\((\\d+) objects\\)\r\n$")))
+        {
+            objects[test.query] = std::stoul(count[1]);
+        }
+    }
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    ASSERT_EQ(2u, objects.size());
+    EXPECT_EQ(objects[index] + 1, objects["Global"]);
 }
 
 // Attaches to a console and sends it Ctrl+C, without taking the event itself.

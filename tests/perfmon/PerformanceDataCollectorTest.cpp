@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -53,7 +54,8 @@ const DWORD s_parentSlots = 120;
 const DWORD s_childRecord = 240;
 const DWORD s_childSlots = 384;
 const DWORD s_instancesData = 512;
-const DWORD s_instancesSize = 440;
+// Served: the parent 104 + 2 x (32 + 16), the child 144 + 2 x (32 + 24).
+const DWORD s_instancesSize = 456;
 
 std::unique_ptr<CPerformanceDataSchema> InstancesSchema()
 {
@@ -165,6 +167,7 @@ Outcome CollectInto(CPerformanceDataCollector &collector, const wchar_t *query, 
     return outcome;
 }
 
+// A reader of a block that no writer has made: served, with zeros.
 class CTcpCollector
 {
 public:
@@ -235,28 +238,48 @@ TEST(PerformanceDataCollectorTest, TwentyEightCountersByteForByte)
     {
         EXPECT_EQ(0u, o[i]) << "header byte " << i;
     }
-    EXPECT_EQ(0, std::memcmp(o + 4, record + 4, 40)) << "the header up to NumInstances is the block's";
-    EXPECT_EQ(0, std::memcmp(o + 64, record + 64, 40 * 28)) << "the counter definitions are the block's";
+    EXPECT_EQ(0, std::memcmp(o + 4, record + 4, 40)) << "the header up to NumInstances is the schema's, as the block's";
     for (DWORD k = 0; k < 28; ++k)
     {
         const BYTE *definition = o + 64 + 40 * k;
+        EXPECT_EQ(0, std::memcmp(definition, record + 64 + 40 * k, 36)) << k;
         EXPECT_EQ(40u, Get32(definition, 0));
         EXPECT_EQ(1236u + 2 * k, Get32(definition, 4)) << k;
         EXPECT_EQ(1237u + 2 * k, Get32(definition, 12)) << k;
         EXPECT_EQ(0x10000u, Get32(definition, 28));
         EXPECT_EQ(8u, Get32(definition, 32));
-        EXPECT_EQ(4u + 8 * k, Get32(definition, 36));
+        EXPECT_EQ(8u + 8 * k, Get32(definition, 36)) << "each counter aligned to its size, not the block's 4 + 8k";
     }
-    EXPECT_EQ(8u * 28 + 4, Get32(o, 1184)) << "counter block length";
+    EXPECT_EQ(232u, Get32(o, 1184)) << "counter block length, a multiple of 8";
+    EXPECT_EQ(0u, Get32(o, 1188)) << "padding before the first counter";
     for (DWORD k = 0; k < 28; ++k)
     {
-        EXPECT_EQ(0x51000000u + 0x10101 * k, Get32(o, 1184 + 4 + 8 * k)) << k;
-        EXPECT_EQ(0u, Get32(o, 1184 + 8 + 8 * k)) << k;
+        EXPECT_EQ(0x51000000u + 0x10101 * k, Get32(o, 1184 + 8 + 8 * k)) << k;
+        EXPECT_EQ(0u, Get32(o, 1184 + 12 + 8 * k)) << k;
     }
-    for (DWORD i = 1412; i < 4096; ++i)
+    for (DWORD i = s_tcpSize; i < 4096; ++i)
     {
-        ASSERT_EQ(0xCD, o[i]) << "padding and the rest are not written, byte " << i;
+        ASSERT_EQ(0xCD, o[i]) << "nothing past the object is written, byte " << i;
     }
+}
+
+TEST(PerformanceDataCollectorTest, TheBlocksOwnDefinitionsSteerNothing)
+{
+    CTcpCollector tcp;
+    CPerformanceMonitorCounters counters(CUnqualifiedName(tcp.name), *tcp.schema, s_tcpFirst, nullptr);
+    tcp.collector.Open(nullptr);
+    const Outcome before = CollectInto(tcp.collector, L"Global", 2000);
+    BYTE *record = counters.GetDataBlock().GetObjectDefinitions();
+    // Title, help, detail level and default counter of the object and of a counter, as
+    // another process may rewrite them.
+    for (const DWORD offset : {12u, 20u, 28u, 36u, 64u + 4, 64u + 12, 64u + 20, 64u + 24})
+    {
+        Put32(record, offset, 238);
+    }
+    ExpectNothing(CollectInto(tcp.collector, L"238", 2000), L"the block's title index");
+    const Outcome after = CollectInto(tcp.collector, L"1234", 2000);
+    ExpectServedTcp(after, L"the program's title index");
+    EXPECT_EQ(0, std::memcmp(before.Data(), after.Data(), s_tcpSize));
 }
 
 TEST(PerformanceDataCollectorTest, QueriesSelectByWholeTitleIndex)
@@ -360,7 +383,7 @@ TEST(PerformanceDataCollectorTest, TwoObjectsAreSelectedAndWrittenInBlockOrder)
     EXPECT_EQ(1u, second.numObjectTypes);
     EXPECT_EQ(58u, Get32(second.Data(), 12));
     EXPECT_EQ(168u, Get32(second.Data(), 0));
-    EXPECT_EQ(20u, Get32(second.Data(), 144));
+    EXPECT_EQ(24u, Get32(second.Data(), 144)) << "counter block 8 + 16";
 
     for (const wchar_t *query : {L"Global", L"58 50", L"50 58"})
     {
@@ -371,7 +394,7 @@ TEST(PerformanceDataCollectorTest, TwoObjectsAreSelectedAndWrittenInBlockOrder)
         EXPECT_EQ(384u, both.advanced) << query;
         EXPECT_EQ(50u, Get32(both.Data(), 12)) << query;
         EXPECT_EQ(216u, Get32(both.Data(), 0)) << query;
-        EXPECT_EQ(28u, Get32(both.Data(), 184)) << query;
+        EXPECT_EQ(32u, Get32(both.Data(), 184)) << query;
         EXPECT_EQ(58u, Get32(both.Data(), 216 + 12)) << query;
         EXPECT_EQ(168u, Get32(both.Data(), 216)) << query;
     }
@@ -388,10 +411,10 @@ TEST(PerformanceDataCollectorTest, InstancesAndTheirParents)
 {
     auto schema = InstancesSchema();
     const std::wstring name = TestSupport::UniqueName(L"instances");
+    CPerformanceDataBlock writer(CUnqualifiedName(name), *schema, s_instancesFirst, nullptr);
     CPerformanceDataCollector collector(CUnqualifiedName(name), *schema, s_instancesFirst, nullptr);
     collector.Open(nullptr);
-    CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), s_instancesBlockSize, ReadWrite, true, nullptr);
-    BYTE *const block = static_cast<BYTE *>(memory.GetMemory());
+    BYTE *const block = writer.GetBlock();
     ASSERT_EQ(s_childIndex, Get32(block, s_childRecord + 12));
     ASSERT_EQ(s_instancesData, Get32(block, 12));
     WriteInstances(block);
@@ -423,41 +446,41 @@ TEST(PerformanceDataCollectorTest, InstancesAndTheirParents)
     EXPECT_EQ(s_instancesSize, out.advanced);
     const BYTE *parent = out.Data();
     EXPECT_EQ(s_parentIndex, Get32(parent, 12));
-    EXPECT_EQ(192u, Get32(parent, 0)) << "104 + 2 x (32 + 4 + 8)";
+    EXPECT_EQ(200u, Get32(parent, 0)) << "104 + 2 x (32 + 8 + 8)";
     EXPECT_EQ(2u, Get32(parent, 40)) << "NumInstances is the active count";
     for (DWORD i = 44; i < 64; ++i)
     {
         EXPECT_EQ(0u, parent[i]) << i;
     }
     EXPECT_EQ(0, std::memcmp(parent + 104, block + s_parentSlots + 40, 32)) << "slot 1 as it stands";
-    EXPECT_EQ(12u, Get32(parent, 136));
-    EXPECT_EQ(0x101u, Get32(parent, 140));
-    EXPECT_EQ(0, std::memcmp(parent + 148, block + s_parentSlots + 80, 32)) << "slot 2";
-    EXPECT_EQ(12u, Get32(parent, 180));
-    EXPECT_EQ(0x102u, Get32(parent, 184));
+    EXPECT_EQ(16u, Get32(parent, 136));
+    EXPECT_EQ(0x101u, Get32(parent, 144));
+    EXPECT_EQ(0, std::memcmp(parent + 152, block + s_parentSlots + 80, 32)) << "slot 2";
+    EXPECT_EQ(16u, Get32(parent, 184));
+    EXPECT_EQ(0x102u, Get32(parent, 192));
 
-    const BYTE *child = parent + 192;
+    const BYTE *child = parent + 200;
     EXPECT_EQ(s_childIndex, Get32(child, 12));
-    EXPECT_EQ(248u, Get32(child, 0)) << "144 + 2 x (32 + 4 + 16)";
+    EXPECT_EQ(256u, Get32(child, 0)) << "144 + 2 x (32 + 8 + 16)";
     EXPECT_EQ(2u, Get32(child, 40));
     const BYTE *c0 = child + 144;
     EXPECT_EQ(32u, Get32(c0, 0));
     EXPECT_EQ(s_parentIndex, Get32(c0, 4));
     EXPECT_EQ(1u, Get32(c0, 8)) << "parent slot 2 is the second active parent instance";
     EXPECT_EQ(0, std::memcmp(c0 + 12, block + s_childSlots + 12, 20));
-    EXPECT_EQ(20u, Get32(c0, 32));
-    EXPECT_EQ(0x200u, Get32(c0, 36));
-    EXPECT_EQ(0x201u, Get32(c0, 44));
-    const BYTE *c2 = c0 + 52;
+    EXPECT_EQ(24u, Get32(c0, 32));
+    EXPECT_EQ(0x200u, Get32(c0, 40));
+    EXPECT_EQ(0x201u, Get32(c0, 48));
+    const BYTE *c2 = c0 + 56;
     EXPECT_EQ(0u, Get32(c2, 8)) << "parent slot 1 is the first";
     EXPECT_EQ(0, std::memcmp(c2 + 24, L"C2", 6));
-    EXPECT_EQ(0x204u, Get32(c2, 36)) << "the counter data of slot 2";
-    EXPECT_EQ(0x205u, Get32(c2, 44));
+    EXPECT_EQ(0x204u, Get32(c2, 40)) << "the counter data of slot 2";
+    EXPECT_EQ(0x205u, Get32(c2, 48));
     EXPECT_EQ(3u, Get32(block + s_childSlots, 8)) << "the block keeps its stored value";
     EXPECT_EQ(0xCD, out.Data()[s_instancesSize]);
 
     const Outcome parentOnly = CollectInto(collector, L"300", 1000);
-    EXPECT_EQ(192u, parentOnly.totalBytes);
+    EXPECT_EQ(200u, parentOnly.totalBytes);
     EXPECT_EQ(1u, parentOnly.numObjectTypes);
     EXPECT_EQ(s_instancesSize, CollectInto(collector, L"Global", s_instancesSize).totalBytes);
     const Outcome tooSmall = CollectInto(collector, L"304", s_instancesSize - 1);
@@ -485,7 +508,7 @@ TEST(PerformanceDataCollectorTest, InstancesAndTheirParents)
     EXPECT_EQ(s_instancesSize, CollectInto(collector, L"Global", 1000).totalBytes);
 }
 
-TEST(PerformanceDataCollectorTest, ABlockOfAnotherLayoutOpensButIsNeverServed)
+TEST(PerformanceDataCollectorTest, ASchemaWhoseSizesWrapIsNeverServed)
 {
     // These sizes wrap in 32 bits to the good schema's block size.
     CPerformanceDataSchema good(L"009");
@@ -498,15 +521,11 @@ TEST(PerformanceDataCollectorTest, ABlockOfAnotherLayoutOpensButIsNeverServed)
 
     const std::wstring name = TestSupport::UniqueName(L"wrapped");
     CPerformanceDataBlock holder(CUnqualifiedName(name), good, 1, nullptr);
-    CPerformanceDataCollector collector(CUnqualifiedName(name), wrapped, 1, nullptr);
-    collector.Open(nullptr);
-    const Outcome out = CollectInto(collector, L"Global", 1000);
-    EXPECT_TRUE(out.failed);
-    EXPECT_EQ(L"CPerformanceDataCollector::Collect()", out.where);
-    EXPECT_EQ(0u, out.message.find(L"Performance data block is corrupt: the schema lays out ")) << out.message;
-    EXPECT_EQ(0u, out.totalBytes);
-    EXPECT_EQ(0u, out.numObjectTypes);
-    EXPECT_TRUE(out.Untouched());
+    // The served definitions are built from the schema at once, so such a schema is refused
+    // before any block is looked at.
+    CException refused = TestSupport::CatchException<CException>(
+        [&] { CPerformanceDataCollector collector(CUnqualifiedName(name), wrapped, 1, nullptr); });
+    EXPECT_EQ(L"CPerformanceDataSchema::Object::WriteTo()", refused.GetWhere());
 }
 
 TEST(PerformanceDataCollectorTest, ACorruptBlockAtOpenIsRefusedUntilMended)
@@ -548,7 +567,7 @@ DWORD Counter(DWORD k, DWORD field)
 std::vector<Mutation> TargetedTcpMutations()
 {
     return {
-        {0, 0, 1, L"initialised flag is 0"},
+        {0, 2, 1, L"initialised flag is 2"},
         {4, 20, 4, L"objectsOffset is 20"},
         {4, 0xFFFFFFF0, 4, L"objectsOffset"},
         {8, 1200, 4, L"lastObjectOffset is 1200"},
@@ -676,17 +695,13 @@ bool IsStructuralTcpByte(DWORD offset)
     return d < 4 || d >= 28;
 }
 
-// Where a served change of the block shows in the output, if anywhere.
+// Where a served change of the block shows in the output, if anywhere: only the values do;
+// the definitions served are the program's.
 bool TcpOutputOffset(DWORD offset, size_t &at)
 {
     if (offset >= 1200)
     {
-        at = 1188 + (offset - 1200);
-        return true;
-    }
-    if (offset >= 16 && !(offset - 16 >= 48 && offset - 16 < 52) && offset >= 16 + 12)
-    {
-        at = offset - 16;
+        at = 1192 + (offset - 1200);
         return true;
     }
     return false;
@@ -729,11 +744,11 @@ void RunMutations(const std::wstring &kind, const std::wstring &program)
     const bool tcp = kind == L"tcp";
     const std::wstring name = TestSupport::UniqueName(L"corrupt");
     auto schema = tcp ? TcpSchema() : InstancesSchema();
+    CPerformanceDataBlock writer(CUnqualifiedName(name), *schema, tcp ? s_tcpFirst : s_instancesFirst, nullptr);
     CPerformanceDataCollector collector(CUnqualifiedName(name), *schema, tcp ? s_tcpFirst : s_instancesFirst, nullptr);
     collector.Open(nullptr);
     const DWORD blockSize = BlockSizeOf(kind);
-    CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), blockSize, ReadWrite, true, nullptr);
-    BYTE *const block = static_cast<BYTE *>(memory.GetMemory());
+    BYTE *const block = writer.GetBlock();
     if (tcp)
     {
         for (DWORD k = 0; k < 28; ++k)
@@ -788,6 +803,14 @@ void RunMutations(const std::wstring &kind, const std::wstring &program)
         {
             EXPECT_TRUE(out.failed) << what;
             EXPECT_NE(std::wstring::npos, out.message.find(mutation.field)) << what << ": " << out.message;
+        }
+        else if (tcp && mutation.offset == 0 && mutation.value == 0)
+        {
+            // A block not yet laid out: the object is served, with zeros.
+            EXPECT_FALSE(out.failed) << what << ": " << out.message;
+            std::vector<BYTE> expected(reference.buffer.begin(), reference.buffer.begin() + size);
+            std::fill(expected.begin() + 1192, expected.end(), 0);
+            EXPECT_EQ(0, std::memcmp(expected.data(), out.Data(), size)) << what;
         }
         else if (tcp && changed && IsStructuralTcpByte(mutation.offset))
         {
@@ -853,7 +876,7 @@ bool OutputHoldsTogether(const BYTE *data, DWORD totalBytes, DWORD numObjectType
         const BYTE *header = data + at;
         const DWORD length = Get32(header, 0);
         const DWORD definition = Get32(header, 4);
-        if (length > totalBytes - at || definition > length || Get32(header, 8) != 64)
+        if (length > totalBytes - at || definition > length || Get32(header, 8) != 64 || length % 8 != 0)
         {
             return false;
         }
@@ -869,12 +892,12 @@ bool OutputHoldsTogether(const BYTE *data, DWORD totalBytes, DWORD numObjectType
             const DWORD nameOffset = Get32(header, position + 16);
             const DWORD nameLength = Get32(header, position + 20);
             if (byteLength < 24 || byteLength > length - position || nameOffset > byteLength ||
-                nameLength > byteLength - nameOffset)
+                nameLength > byteLength - nameOffset || byteLength % 8 != 0)
             {
                 return false;
             }
             position += byteLength;
-            if (length - position < 4 || Get32(header, position) > length - position)
+            if (length - position < 4 || Get32(header, position) > length - position || Get32(header, position) % 8 != 0)
             {
                 return false;
             }
@@ -939,10 +962,10 @@ TEST(PerformanceDataCollectorTest, ABlockRewrittenWhileItIsCopiedNeverOverrunsTh
     {
         auto schema = InstancesSchema();
         const std::wstring name = TestSupport::UniqueName(L"race");
+        CPerformanceDataBlock writer(CUnqualifiedName(name), *schema, s_instancesFirst, nullptr);
         CPerformanceDataCollector collector(CUnqualifiedName(name), *schema, s_instancesFirst, nullptr);
         collector.Open(nullptr);
-        CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), s_instancesBlockSize, ReadWrite, true, nullptr);
-        WriteInstances(static_cast<BYTE *>(memory.GetMemory()));
+        WriteInstances(writer.GetBlock());
         CSmartHandle stop(::CreateEventW(nullptr, TRUE, FALSE, (name + L"_stop").c_str()));
         CSmartHandle running(::CreateEventW(nullptr, TRUE, FALSE, (name + L"_running").c_str()));
         TestSupport::CChildProcess child(L"BlockScrambler", {name}, program);

@@ -13,8 +13,9 @@ namespace TestSupport {
 class CFakeCounterInstallation
 {
 public:
-    CFakeCounterInstallation(DWORD firstCounter, const std::wstring &checksum)
-        : m_name(UniqueName(L"Counters")), m_first(firstCounter)
+    CFakeCounterInstallation(DWORD firstCounter, const std::wstring &checksum,
+                             const std::wstring &name = UniqueName(L"Counters"))
+        : m_name(name), m_first(firstCounter)
     {
         const std::wstring key = Key() + L"\\Performance";
         ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"First Counter", REG_DWORD, &firstCounter,

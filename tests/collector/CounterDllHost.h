@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The counter DLL driven as the platform's performance library drives it on Windows: loaded
+// once, one Open, collects from several threads for as long as the consumer runs, one
+// Close. Every answer is held to the rules the platform checks.
+namespace CounterDll {
+
+typedef DWORD(WINAPI *OpenFunction)(LPWSTR);
+typedef DWORD(WINAPI *CollectFunction)(LPWSTR, LPVOID *, LPDWORD, LPDWORD);
+typedef DWORD(WINAPI *CloseFunction)();
+
+struct Exports
+{
+    OpenFunction open;
+    CollectFunction collect;
+    CloseFunction close;
+};
+
+// Why an answer breaks the rules for a provider's collect (8-byte multiples, lengths that
+// add up, counters inside their block at offsets aligned to their size, the pointer
+// advanced by the byte count); empty when it keeps them.
+std::string AnswerViolation(const BYTE *data, DWORD bytes, DWORD objects, size_t advanced);
+
+// Opens, then collects "<index>" and "Global" from the threads until the event
+// "<events>_stop" is set, having set "<events>_started" once the first collect of every
+// thread is done; then closes. Prints per thread the distinct kinds of answer in the
+// order seen ("none", "zeros", "published", "other"), the counts, the first rule broken,
+// and whether SeCreateGlobalPrivilege, disabled before the open, was still disabled after.
+void Watch(const Exports &dll, DWORD titleIndex, int threads, const std::wstring &events);
+
+} // namespace CounterDll
