@@ -96,15 +96,20 @@ bool GlobalPrivilegeEnabled()
     return enabled != FALSE;
 }
 
-void DisableGlobalPrivilege()
+void SetGlobalPrivilege(DWORD attributes)
 {
     HANDLE token = nullptr;
     ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
     TOKEN_PRIVILEGES privileges = {1, {}};
     ::LookupPrivilegeValueW(nullptr, L"SeCreateGlobalPrivilege", &privileges.Privileges[0].Luid);
-    privileges.Privileges[0].Attributes = 0;
+    privileges.Privileges[0].Attributes = attributes;
     ::AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
     ::CloseHandle(token);
+}
+
+void DisableGlobalPrivilege()
+{
+    SetGlobalPrivilege(0);
 }
 
 struct Seen
@@ -165,6 +170,14 @@ std::string AnswerViolation(const BYTE *data, DWORD bytes, DWORD objects, size_t
         at += Get32(data + at);
     }
     return at == bytes ? std::string() : "objects cover " + std::to_string(at) + " of " + std::to_string(bytes) + " bytes";
+}
+
+bool TryGlobalPrivilege()
+{
+    SetGlobalPrivilege(SE_PRIVILEGE_ENABLED);
+    const bool held = GlobalPrivilegeEnabled();
+    DisableGlobalPrivilege();
+    return held;
 }
 
 void Watch(const Exports &dll, DWORD titleIndex, int threads, const std::wstring &events)

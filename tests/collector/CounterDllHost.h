@@ -32,4 +32,8 @@ std::string AnswerViolation(const BYTE *data, DWORD bytes, DWORD objects, size_t
 // and whether SeCreateGlobalPrivilege, disabled before the open, was still disabled after.
 void Watch(const Exports &dll, DWORD titleIndex, int threads, const std::wstring &events);
 
+// Whether SeCreateGlobalPrivilege can be enabled in this process's token (it is left
+// disabled either way).
+bool TryGlobalPrivilege();
+
 } // namespace CounterDll

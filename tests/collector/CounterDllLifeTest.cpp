@@ -101,9 +101,12 @@ TEST(CounterDllLifeTest, OneOpenServesTheObjectThroughTheServicesWholeLife)
         {
             said += line + "\n";
         }
-        ASSERT_EQ(2u, ours.size()) << said;
-        EXPECT_NE(std::string::npos, ours[0].find("CRegistryKey")) << ours[0];
-        EXPECT_NE(std::string::npos, ours[1].find("Already exists and not the same size")) << ours[1];
+        // Each reason once: the missing key, then (when a collect comes between the key's
+        // making and its value's) the missing value, then the block of another size.
+        ASSERT_TRUE(ours.size() == 2 || ours.size() == 3) << said;
+        EXPECT_NE(std::string::npos, ours.front().find("CRegistryKey")) << said;
+        EXPECT_TRUE(ours.size() == 2 || ours[1].find("FirstCounter not found") != std::string::npos) << said;
+        EXPECT_NE(std::string::npos, ours.back().find("Already exists and not the same size")) << said;
         std::printf("%s", output.c_str());
         ::CloseHandle(stop);
         ::CloseHandle(started);
@@ -146,4 +149,44 @@ TEST(CounterDllLifeTest, TheRulesCheckRefusesWhatTheyForbid)
         EXPECT_EQ(c.broken, AnswerViolation(bad.data(), 168, 1, 168)) << c.broken;
     }
     EXPECT_EQ("advanced 160 for 168 bytes", AnswerViolation(good.data(), 168, 1, 160));
+}
+
+// Modelled as the platform notes it: a token with every privilege deleted and the
+// Administrators group deny-only is held to descriptors and lacks SeCreateGlobalPrivilege,
+// which Windows requires to create, not to open, a section in the global namespace
+// ("Kernel object namespaces"); standard users and non-elevated administrators hold it not.
+TEST(CounterDllLifeTest, AReaderWithoutThePrivilegeReadsTheWritersValues)
+{
+    CFakeCounterInstallation installation(s_first, TcpChecksum());
+    CPerformanceCounters writer(true, nullptr, installation.Name());
+    ASSERT_TRUE(writer.IsPublishing());
+    PublishValues(writer);
+    HANDLE own = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(administrators);
+    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    SID_AND_ATTRIBUTES deny = {administrators, 0};
+    LUID_AND_ATTRIBUTES global = {};
+    ASSERT_TRUE(::LookupPrivilegeValueW(nullptr, L"SeCreateGlobalPrivilege", &global.Luid));
+    HANDLE restricted = nullptr;
+    ASSERT_TRUE(::CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &deny, 1, &global, 0, nullptr, &restricted));
+    ::CloseHandle(own);
+    std::string expected = "privilege 0\r\nopen 0\r\nvalues 0 1416 1 ";
+    std::string output;
+    {
+        CChildProcess reader(L"CounterDllSession",
+                             SessionArgs(installation.Name(), {L"privilege", L"open", L"values:3000", L"close"}),
+                             std::wstring(), false, restricted);
+        EXPECT_EQ(0u, reader.Wait());
+        output = reader.Output();
+    }
+    ::CloseHandle(restricted);
+    EXPECT_EQ(0u, output.find(expected)) << output;
+    std::string values;
+    for (const DWORD value : PublishedValues)
+    {
+        values += " " + std::to_string(value);
+    }
+    EXPECT_NE(std::string::npos, output.find(values + "\r\nclose 0")) << output;
 }

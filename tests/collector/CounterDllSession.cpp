@@ -271,6 +271,10 @@ TESSALY_CHILD_MAIN(CounterDllSession)
             Watch(dll, std::stoul(step.substr(6, second - 6)), std::stoi(step.substr(second + 1, third - second - 1)),
                   step.substr(third + 1));
         }
+        else if (step == L"privilege")
+        {
+            std::printf("privilege %d\n", TryGlobalPrivilege() ? 1 : 0);
+        }
         else if (step == L"nulls")
         {
             Nulls(dll, buffer);

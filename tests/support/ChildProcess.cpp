@@ -58,7 +58,7 @@ std::wstring ThisFolder()
 }
 
 CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args,
-                             const std::wstring &program, bool debug)
+                             const std::wstring &program, bool debug, HANDLE token)
     : m_process(), m_outputRead(INVALID_HANDLE_VALUE)
 {
     const std::wstring path = StartablePath(program.empty() ? ThisProgram() : program);
@@ -88,9 +88,11 @@ CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::ws
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = output;
     startup.hStdError = output;
-    const BOOL started = ::CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                          debug ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, nullptr,
-                                          &startup, &m_process);
+    const DWORD flags = debug ? DEBUG_ONLY_THIS_PROCESS : 0;
+    const BOOL started = token ? ::CreateProcessAsUserW(token, path.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                                        flags, nullptr, nullptr, &startup, &m_process)
+                               : ::CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags,
+                                                  nullptr, nullptr, &startup, &m_process);
     const DWORD error = ::GetLastError();
     ::CloseHandle(output);
     if (!started)

@@ -23,9 +23,10 @@ class CChildProcess
 public:
     // The program is this test program unless another path is named; without a child name
     // it is started with the arguments alone. A debugged child
-    // must be waited for with WaitDebugging, on the thread that started it.
+    // must be waited for with WaitDebugging, on the thread that started it. With a token
+    // it runs as that token's user.
     CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args = {},
-                  const std::wstring &program = std::wstring(), bool debug = false);
+                  const std::wstring &program = std::wstring(), bool debug = false, HANDLE token = nullptr);
     ~CChildProcess();
 
     CChildProcess(const CChildProcess &) = delete;
