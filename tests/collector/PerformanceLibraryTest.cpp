@@ -136,8 +136,10 @@ DWORD PerformanceLibraryTest::s_first = 0;
 TEST_F(PerformanceLibraryTest, AProviderThatFailsLeavesTheOthersTheirRoom)
 {
     ASSERT_EQ((std::vector<DWORD>{0x11, 0x11}), s_installed);
+    // The trivial stand-in provider packs its counter block as it always did; only this
+    // product's DLL is held to the 8-byte rule.
     const std::string trivial = "object title=" + std::to_string(TrivialTitleIndex) +
-                                " total=1416 definition=1184 counters=28 block=232";
+                                " total=1416 definition=1184 counters=28 block=228";
     for (const wchar_t *architecture : TestSupport::ReaderArchitectures())
     {
         SCOPED_TRACE(std::string(architecture, architecture + 3));
