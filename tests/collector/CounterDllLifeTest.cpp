@@ -72,14 +72,17 @@ TEST(CounterDllLifeTest, OneOpenServesTheObjectThroughTheServicesWholeLife)
                 CPerformanceDataBlock another(CorvaneTools::Win32::CGlobalName(name), schema, s_first, nullptr);
                 ::Sleep(s_phaseMs);
             }
+            // Started, stopped (the values zeroed), started again, stopped again.
             for (int start = 0; start < 2; ++start)
             {
-                CPerformanceCounters writer(true, nullptr, name);
-                EXPECT_TRUE(writer.IsPublishing());
-                PublishValues(writer);
+                {
+                    CPerformanceCounters writer(true, nullptr, name);
+                    EXPECT_TRUE(writer.IsPublishing());
+                    PublishValues(writer);
+                    ::Sleep(s_phaseMs);
+                }
                 ::Sleep(s_phaseMs);
             }
-            ::Sleep(s_phaseMs);
             ::SetEvent(stop);
             EXPECT_EQ(0u, host.Wait());
         }
