@@ -93,7 +93,8 @@ void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationNa
     const CorvaneTools::Win32::CGlobalName name(applicationName + CPerformanceDataBlock::LockSuffix);
     CorvaneTools::Win32::COptex lock(name, nullptr, 0, CorvaneTools::Win32::OpenOnly);
     lock.Enter();
-    ::Sleep(forever ? INFINITE : 3 * CPerformanceDataBlock::LockTimeoutMs);
+    // Long enough for a reader started after it to meet it even on a loaded machine.
+    ::Sleep(forever ? INFINITE : 10 * CPerformanceDataBlock::LockTimeoutMs);
     lock.Leave();
 }
 #endif
