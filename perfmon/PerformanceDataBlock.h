@@ -63,13 +63,15 @@ public:
     // What a wait for the lock that ran out of time says.
     static std::wstring LockTimeoutMessage();
 
+    // The name of the block's section.
+    static Win32::CUnqualifiedName SectionName(const Win32::IKernelObjectName &name);
+
     // Whether this process may create the block's section in the global namespace.
     static bool ValidateTokenPrivileges(const Win32::IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes);
 
 private:
     static Win32::CUnqualifiedName LockName(const Win32::IKernelObjectName &name,
                                             SECURITY_ATTRIBUTES *securityAttributes);
-    static Win32::CUnqualifiedName SectionName(const Win32::IKernelObjectName &name);
     void InitialiseLayout(DWORD firstTitleIndex);
 
     const CPerformanceDataSchema &m_schema;

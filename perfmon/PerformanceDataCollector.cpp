@@ -1,5 +1,6 @@
 #include "perfmon/PerformanceDataCollector.h"
 
+#include "perfmon/PerformanceDataRequest.h"
 #include "perfmon/RecordFields.h"
 
 #include "win32/Exception.h"
@@ -32,46 +33,6 @@ unsigned __int64 RoundUp8(unsigned __int64 size)
     return (size + 7) & ~static_cast<unsigned __int64>(7);
 }
 
-bool IsEverything(const wchar_t *valueName)
-{
-    if (!valueName)
-    {
-        return false;
-    }
-    // Letters, digits and blanks compare linguistically as they compare ignoring ASCII case,
-    // so the common requests are told apart without the costly compare; other characters
-    // (some of which it ignores) go through it.
-    static const wchar_t global[] = L"global";
-    bool same = true;
-    size_t length = 0;
-    for (; valueName[length]; ++length)
-    {
-        const wchar_t c = valueName[length];
-        const bool upper = c >= L'A' && c <= L'Z';
-        if (!(upper || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L' '))
-        {
-            return ::lstrcmpiW(valueName, L"Global") == 0;
-        }
-        same = same && length < 6 && (upper ? c - L'A' + L'a' : c) == global[length];
-    }
-    return same && length == 6;
-}
-
-// Whether the list, blank-separated, names the key: " <key> " is found in " <list> ",
-// computed without building either text.
-bool ListNames(const wchar_t *list, const wchar_t *key, size_t keyLength)
-{
-    for (const wchar_t *at = std::wcsstr(list, key); at; at = std::wcsstr(at + 1, key))
-    {
-        const wchar_t after = at[keyLength];
-        if ((at == list || at[-1] == L' ') && (after == L'\0' || after == L' '))
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The block is not there yet: its writer has not made it, or not yet sized it.
 bool IsAbsent(DWORD error)
 {
@@ -83,6 +44,7 @@ bool IsAbsent(DWORD error)
 CPerformanceDataCollector::CPerformanceDataCollector(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
                                                      DWORD firstTitleIndex, SECURITY_ATTRIBUTES *)
     : m_name(name.GetName()),
+      m_sectionName(CPerformanceDataBlock::SectionName(name).GetName()),
       m_schema(schema),
       m_numObjects(static_cast<DWORD>(schema.GetNumObjects())),
       m_served(schema, firstTitleIndex),
@@ -146,6 +108,21 @@ bool CPerformanceDataCollector::IsBlockOpen() const
 
 void CPerformanceDataCollector::OpenBlock()
 {
+    // While no writer has made the block, which may be for as long as the consumer runs,
+    // each collect asks once whether it exists, and builds nothing.
+    const HANDLE probe = ::OpenFileMappingW(FILE_MAP_READ, FALSE, m_sectionName.c_str());
+    if (!probe)
+    {
+        if (IsAbsent(::GetLastError()))
+        {
+            m_blockError.clear();
+            return;
+        }
+    }
+    else
+    {
+        ::CloseHandle(probe);
+    }
     DWORD error = ERROR_SUCCESS;
     std::wstring why;
     try
@@ -166,10 +143,7 @@ void CPerformanceDataCollector::OpenBlock()
     {
         why.clear();
     }
-    if (why != m_blockError)
-    {
-        m_blockError = why;
-    }
+    m_blockError = why;
     PointIntoBlock();
 }
 
@@ -245,8 +219,7 @@ bool CPerformanceDataCollector::Collect(const wchar_t *valueName, void *&data, D
 bool CPerformanceDataCollector::Serve(const wchar_t *valueName, BYTE *begin, DWORD available, bool live,
                                       DWORD &totalBytes, DWORD &numObjectTypes, void *&data)
 {
-    const bool everything = IsEverything(valueName);
-    const wchar_t *const list = valueName ? valueName : L"";
+    const CPerformanceDataRequest request(valueName);
     for (DWORD i = 0; i < m_numObjects; ++i)
     {
         m_objects[i].selected = false;
@@ -255,7 +228,7 @@ bool CPerformanceDataCollector::Serve(const wchar_t *valueName, BYTE *begin, DWO
     for (DWORD i = 0; i < m_numObjects; ++i)
     {
         ObjectEntry &entry = m_objects[i];
-        if (!entry.selected && (everything || ListNames(list, entry.key, entry.keyLength)))
+        if (!entry.selected && request.Selects(entry.key, entry.keyLength))
         {
             entry.selected = true;
             needed += GetObjectSize(entry, live);

@@ -80,6 +80,7 @@ private:
     DWORD WriteObject(const ObjectEntry &entry, BYTE *&data, unsigned __int64 limit, bool live) const;
 
     const Win32::CKernelObjectNameImpl m_name;
+    const std::wstring m_sectionName;
     const CPerformanceDataSchema &m_schema;
     const DWORD m_numObjects;
     const CServedDefinitions m_served;

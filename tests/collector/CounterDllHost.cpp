@@ -1,6 +1,7 @@
 #include "tests/collector/CounterDllHost.h"
 
 #include "tests/collector/PublishedValues.h"
+#include "win32/ProcessToken.h"
 
 #include <winperf.h>
 
@@ -84,32 +85,16 @@ const char *Kind(const BYTE *data, DWORD bytes, DWORD objects)
     return zeros ? "zeros" : published ? "published" : "other";
 }
 
+const wchar_t *const s_globalPrivilege = L"SeCreateGlobalPrivilege";
+
 bool GlobalPrivilegeEnabled()
 {
-    HANDLE token = nullptr;
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
-    PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {}};
-    ::LookupPrivilegeValueW(nullptr, L"SeCreateGlobalPrivilege", &set.Privilege[0].Luid);
-    BOOL enabled = FALSE;
-    ::PrivilegeCheck(token, &set, &enabled);
-    ::CloseHandle(token);
-    return enabled != FALSE;
-}
-
-void SetGlobalPrivilege(DWORD attributes)
-{
-    HANDLE token = nullptr;
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
-    TOKEN_PRIVILEGES privileges = {1, {}};
-    ::LookupPrivilegeValueW(nullptr, L"SeCreateGlobalPrivilege", &privileges.Privileges[0].Luid);
-    privileges.Privileges[0].Attributes = attributes;
-    ::AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
-    ::CloseHandle(token);
+    return CorvaneTools::Win32::CProcessToken().IsPrivilegeEnabled(s_globalPrivilege);
 }
 
 void DisableGlobalPrivilege()
 {
-    SetGlobalPrivilege(0);
+    CorvaneTools::Win32::CProcessToken(TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES).DisablePrivilege(s_globalPrivilege);
 }
 
 struct Seen
@@ -174,9 +159,12 @@ std::string AnswerViolation(const BYTE *data, DWORD bytes, DWORD objects, size_t
 
 bool TryGlobalPrivilege()
 {
-    SetGlobalPrivilege(SE_PRIVILEGE_ENABLED);
-    const bool held = GlobalPrivilegeEnabled();
-    DisableGlobalPrivilege();
+    CorvaneTools::Win32::CProcessToken token(TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES);
+    const bool held = token.EnablePrivilegeIfHeld(s_globalPrivilege);
+    if (held)
+    {
+        token.DisablePrivilege(s_globalPrivilege);
+    }
     return held;
 }
 
