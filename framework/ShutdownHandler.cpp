@@ -1,7 +1,7 @@
 #include "framework/ShutdownHandler.h"
 
 #include "win32/KernelObjectName.h"
-#include "win32/SecurityDescriptor.h"
+#include "win32/ObjectSecurity.h"
 
 namespace CorvaneTools {
 namespace Service {
@@ -46,9 +46,9 @@ CShutdownHandler::~CShutdownHandler()
 
 unsigned int CShutdownHandler::Run()
 {
-    // Any account's process may signal the events, as any may run the services as a process.
-    Win32::CSecurityDescriptorAllowAll descriptor;
-    Win32::CSecurityAttributes attributes(descriptor, false);
+    // Any account's process may signal the events, as any may run the services as a process;
+    // none but SYSTEM and Administrators may change or delete them.
+    Win32::CObjectSecurity attributes(Win32::ObjectProtection::SignalEvent);
     const Win32::CGlobalName shutdownBaseName(m_shutdownEventBaseName);
     const Win32::CGlobalName pauseBaseName(m_pauseEventBaseName);
     const Win32::CGlobalName shutdownName(m_shutdownEventName);

@@ -4,6 +4,7 @@
 #include "perfmon/CounterStorageAllocator.h"
 #include "win32/Exception.h"
 #include "win32/LockOwner.h"
+#include "win32/ObjectSecurity.h"
 #include "win32/ProcessToken.h"
 #include "win32/SmartHandle.h"
 #include "win32/ToString.h"
@@ -38,19 +39,29 @@ HANDLE OpenAnyToken()
     return nullptr;
 }
 
+const wchar_t *const s_where = L"CPerformanceDataBlock::CPerformanceDataBlock()";
+
 } // namespace
 
 const wchar_t *const CPerformanceDataBlock::SectionSuffix = L"_PerfData";
 const wchar_t *const CPerformanceDataBlock::LockSuffix = L"_PerfData_Lock";
 
+// The block's objects always carry their own descriptors: the caller's attributes would let
+// anyone rewrite what every reader is served.
 CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
                                              DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes)
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
-      m_lock(LockName(name, securityAttributes), securityAttributes, SpinCount),
-      m_memory(SectionName(name), m_blockSize, ReadWrite, true, securityAttributes),
+      m_lockSecurity(ObjectProtection::SharedLock),
+      m_sectionSecurity(ObjectProtection::PublishedSection),
+      m_lock(LockName(name, securityAttributes), m_lockSecurity, SpinCount),
+      m_memory(SectionName(name), m_blockSize, ReadWrite, true, m_sectionSecurity),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
+    // Again now that they exist: one may have been made between the first look and ours.
+    m_lock.RequireTrusted(ObjectProtection::SharedLock, s_where);
+    RequireTrustedObject(m_memory.GetHandle(), SE_KERNEL_OBJECT, ObjectProtection::PublishedSection, s_where,
+                         SectionName(name).GetName());
     InitialiseLayout(firstTitleIndex);
 }
 
@@ -59,10 +70,15 @@ CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, cons
 CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema)
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
+      m_lockSecurity(ObjectProtection::SharedLock),
+      m_sectionSecurity(ObjectProtection::PublishedSection),
       m_lock(CUnqualifiedName(name.GetName() + LockSuffix), nullptr, SpinCount, OpenOnly),
       m_memory(SectionName(name), m_blockSize, ReadOnly, OpenOnly, nullptr),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
+    // Values from a block others may write would be whatever they chose.
+    RequireTrustedObject(m_memory.GetHandle(), SE_KERNEL_OBJECT, ObjectProtection::PublishedSection, s_where,
+                         SectionName(name).GetName());
 }
 
 CPerformanceDataBlock::~CPerformanceDataBlock() = default;
@@ -72,11 +88,18 @@ CUnqualifiedName CPerformanceDataBlock::LockName(const IKernelObjectName &name, 
     // Checked before any kernel object is made.
     if (!ValidateTokenPrivileges(name, securityAttributes))
     {
-        throw CException(L"CPerformanceDataBlock::CPerformanceDataBlock()",
+        throw CException(s_where,
                          L"Access Denied: You must have the SeCreateGlobalPrivilege privilege set on your account to "
                          L"be able to create a Performance Counter data block.");
     }
-    return CUnqualifiedName(name.GetName() + LockSuffix);
+    // Nothing is written into an object someone else made: its maker could change what
+    // every reader is served, or hold the lock for ever.
+    const std::wstring lock = name.GetName() + LockSuffix;
+    RequireNoForeignObject(lock, false, ObjectProtection::SharedLock, s_where);
+    RequireNoForeignObject(lock + COptex::MappingSuffix, true, ObjectProtection::SharedLock, s_where);
+    RequireNoForeignObject(lock + COptex::OwnerMappingSuffix, true, ObjectProtection::SharedLock, s_where);
+    RequireNoForeignObject(SectionName(name).GetName(), true, ObjectProtection::PublishedSection, s_where);
+    return CUnqualifiedName(lock);
 }
 
 CUnqualifiedName CPerformanceDataBlock::SectionName(const IKernelObjectName &name)
@@ -100,7 +123,7 @@ void CPerformanceDataBlock::InitialiseLayout(DWORD firstTitleIndex)
     TTimedLockOwner<COptex> guard(m_lock, LockTimeoutMs);
     if (!guard.IsHeld())
     {
-        throw CException(L"CPerformanceDataBlock::CPerformanceDataBlock()", LockTimeoutMessage());
+        throw CException(s_where, LockTimeoutMessage());
     }
     if (m_block[BlockField::Initialised] != 0)
     {

@@ -3,6 +3,7 @@
 #include "perfmon/PerformanceDataSchema.h"
 #include "win32/CriticalSection.h"
 #include "win32/KernelObjectName.h"
+#include "win32/ObjectSecurity.h"
 #include "win32/Optex.h"
 #include "win32/SharedMemory.h"
 
@@ -31,12 +32,17 @@ public:
     // counters are installed with, and far above the microseconds a holder keeps it.
     static const DWORD LockTimeoutMs = 1000;
 
+    // The writer's block. Its objects get the descriptors of ObjectSecurity.h whatever the
+    // attributes say (they serve the privilege probe); any of its names already held by an
+    // object someone else could change, or of another type or size, fails with
+    // CUntrustedObjectException (or the size's CWin32Exception) before anything is written.
     CPerformanceDataBlock(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema,
                           DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes);
     // A reader's view of the block the writer made: the section opened read-only and the
     // lock with the rights taking it needs. Nothing is created, no privilege is needed or
     // touched, and the layout is left to whoever made it (a block not yet laid out reads
-    // as such). Fails with ERROR_FILE_NOT_FOUND while there is no block.
+    // as such). Fails with ERROR_FILE_NOT_FOUND while there is no block, and with
+    // CUntrustedObjectException when the section's descriptor lets others write it.
     CPerformanceDataBlock(const Win32::IKernelObjectName &name, const CPerformanceDataSchema &schema);
     ~CPerformanceDataBlock();
 
@@ -76,6 +82,8 @@ private:
 
     const CPerformanceDataSchema &m_schema;
     const DWORD m_blockSize;
+    Win32::CObjectSecurity m_lockSecurity;
+    Win32::CObjectSecurity m_sectionSecurity;
     Win32::COptex m_lock;
     Win32::CSharedMemory m_memory;
     BYTE *const m_block;

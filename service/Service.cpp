@@ -6,7 +6,8 @@
 #include "win32/Exception.h"
 #include "win32/ProcessToken.h"
 #include "win32/SEHException.h"
-#include "win32/SecurityDescriptor.h"
+#include "win32/UntrustedObjectException.h"
+#include "win32/ObjectSecurity.h"
 #include "win32/StringConverter.h"
 #include "win32/SystemDirectories.h"
 #include "win32/ToString.h"
@@ -24,6 +25,8 @@ const DWORD DefaultExceptionCode = 5;
 const DWORD StartProgressHintMs = 1000;
 const DWORD ShutdownProgressHintMs = 10000;
 const DWORD NotAnAdministratorExitCode = 2;
+// One of the block's names is held by an object someone else made or could change.
+const DWORD UntrustedObjectExitCode = 14;
 
 std::wstring Quoted(const std::wstring &name)
 {
@@ -141,8 +144,7 @@ DWORD CService::OnServiceStart(IShutdownService &shutdown, IReportServiceStatus 
     CDebugTrace::Log(L"Will poll for TCP Stats every " + ToString(static_cast<unsigned long>(pollIntervalMs)) +
                      L"ms");
 
-    CorvaneTools::Win32::CSecurityDescriptorAllowAll descriptor;
-    CorvaneTools::Win32::CSecurityAttributes attributes(descriptor, false);
+    CorvaneTools::Win32::CObjectSecurity attributes(CorvaneTools::Win32::ObjectProtection::PublishedSection);
     m_counters.reset(new CPerformanceCounters(isAdministrator, attributes));
     // Without this line a damaged registration looks like a healthy service that counts.
     if (isAdministrator && !m_counters->IsPublishing())
@@ -238,6 +240,13 @@ DWORD CService::OnException(const CorvaneTools::Win32::CSEHException &e)
 DWORD CService::OnException(const CorvaneTools::Win32::CException &e)
 {
     CDebugTrace::Log(L"CService::OnException() - Exception: " + e.GetWhere() + L" - " + e.GetMessage());
+    if (dynamic_cast<const CorvaneTools::Win32::CUntrustedObjectException *>(&e))
+    {
+        CDebugTrace::Log(L"Refusing to publish performance counters through an object another account could "
+                         L"change; service-specific exit code " +
+                         ToString(static_cast<unsigned long>(UntrustedObjectExitCode)));
+        return UntrustedObjectExitCode;
+    }
     return DefaultExceptionCode;
 }
 

@@ -1,7 +1,9 @@
 #include "win32/ObjectSecurity.h"
 
 #include "win32/Exception.h"
+#include "win32/SmartHandle.h"
 #include "win32/ToString.h"
+#include "win32/UntrustedObjectException.h"
 #include "win32/Win32Exception.h"
 
 #include <aclapi.h>
@@ -243,6 +245,39 @@ std::wstring FindUntrustedWriters(HANDLE handle, SE_OBJECT_TYPE objectType, Obje
     }
     ::LocalFree(descriptor);
     return why;
+}
+
+void RequireTrustedObject(HANDLE handle, SE_OBJECT_TYPE objectType, ObjectProtection protection,
+                          const std::wstring &where, const std::wstring &name)
+{
+    const std::wstring why = FindUntrustedWriters(handle, objectType, protection);
+    if (!why.empty())
+    {
+        throw CUntrustedObjectException(where, L"\"" + name + L"\" is not to be trusted: " + why);
+    }
+}
+
+void RequireNoForeignObject(const std::wstring &name, bool isSection, ObjectProtection protection,
+                            const std::wstring &where)
+{
+    CSmartHandle object(isSection ? ::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str())
+                                  : ::OpenEventW(READ_CONTROL, FALSE, name.c_str()));
+    const DWORD error = object.IsValid() ? ERROR_SUCCESS : ::GetLastError();
+    switch (error)
+    {
+    case ERROR_SUCCESS:
+        RequireTrustedObject(object, SE_KERNEL_OBJECT, protection, where, name);
+        return;
+    case ERROR_FILE_NOT_FOUND:
+        return;
+    case ERROR_INVALID_HANDLE:
+        // What opening a name held by an object of another type answers.
+        throw CUntrustedObjectException(where, L"\"" + name + L"\" is held by an object that is not " +
+                                                   (isSection ? L"a file mapping" : L"an event"));
+    default:
+        throw CUntrustedObjectException(where, L"\"" + name + L"\" exists and cannot be opened to check it (error " +
+                                                   ToString(static_cast<unsigned long>(error)) + L")");
+    }
 }
 
 } // namespace Win32

@@ -58,5 +58,16 @@ private:
 // objectType is SE_KERNEL_OBJECT or SE_FILE_OBJECT.
 std::wstring FindUntrustedWriters(HANDLE handle, SE_OBJECT_TYPE objectType, ObjectProtection protection);
 
+// Throws CUntrustedObjectException at where, naming the object, when FindUntrustedWriters
+// finds a reason.
+void RequireTrustedObject(HANDLE handle, SE_OBJECT_TYPE objectType, ObjectProtection protection,
+                          const std::wstring &where, const std::wstring &name);
+
+// Throws CUntrustedObjectException at where when a kernel object of that name exists and is
+// not one to trust: of another type than an event (isSection false) or a section, not to
+// be opened by this process, or failing RequireTrustedObject. A missing name is fine.
+void RequireNoForeignObject(const std::wstring &name, bool isSection, ObjectProtection protection,
+                            const std::wstring &where);
+
 } // namespace Win32
 } // namespace CorvaneTools

@@ -1,6 +1,7 @@
 #include "win32/Optex.h"
 
 #include "win32/ThreadLiveness.h"
+#include "win32/ToString.h"
 #include "win32/Win32Exception.h"
 
 #include <atomic>
@@ -94,7 +95,9 @@ const wchar_t *const COptex::OwnerMappingSuffix = L"_Optex_Owner";
 
 COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount,
                KernelObjectCreationMode mode)
-    : m_event(securityAttributes, CEvent::NonSignalled, &name, mode == OpenOnly ? OpenOnly : CreateOrOpen),
+    : m_name(name.GetName()),
+      m_spinCount(s_singleProcessor ? 0 : spinCount),
+      m_event(securityAttributes, CEvent::NonSignalled, &name, mode == OpenOnly ? OpenOnly : CreateOrOpen),
       m_state(nullptr),
       m_owner(nullptr),
       m_takeOverAttempts(0),
@@ -114,10 +117,6 @@ COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttri
             ::UnmapViewOfFile(m_state);
         }
         throw;
-    }
-    if (!s_singleProcessor && mode != OpenOnly)
-    {
-        ::InterlockedExchange(&m_state->spinCount, static_cast<LONG>(spinCount));
     }
 }
 
@@ -155,7 +154,7 @@ bool COptex::IsOwnedByThisThread(DWORD thread) const
 bool COptex::TryEnter()
 {
     const DWORD thread = ::GetCurrentThreadId();
-    DWORD spins = static_cast<DWORD>(m_state->spinCount);
+    DWORD spins = m_spinCount;
     for (;;)
     {
         if (::InterlockedCompareExchange(&m_state->lockCount, 1, 0) == 0)
@@ -188,6 +187,7 @@ bool COptex::TryEnterFor(DWORD timeoutMs)
     {
         return true;
     }
+    RequireStateInRange();
     const DWORD thread = ::GetCurrentThreadId();
     if (::InterlockedIncrement(&m_state->lockCount) == 1)
     {
@@ -228,6 +228,25 @@ bool COptex::TryEnterFor(DWORD timeoutMs)
         }
         throw;
     }
+}
+
+void COptex::RequireStateInRange() const
+{
+    const LONG count = m_state->lockCount;
+    const LONG recursion = m_state->recursionCount;
+    if (count < 0 || recursion < 0)
+    {
+        throw CException(L"COptex::TryEnterFor()", L"The shared state of lock \"" + m_name +
+                                                       L"\" is corrupt: lock count " + ToString(count) +
+                                                       L", recursion count " + ToString(recursion));
+    }
+}
+
+void COptex::RequireTrusted(ObjectProtection protection, const std::wstring &where) const
+{
+    RequireTrustedObject(m_event.GetWaitHandle(), SE_KERNEL_OBJECT, protection, where, m_name);
+    RequireTrustedObject(m_mapping, SE_KERNEL_OBJECT, protection, where, m_name + MappingSuffix);
+    RequireTrustedObject(m_ownerMapping, SE_KERNEL_OBJECT, protection, where, m_name + OwnerMappingSuffix);
 }
 
 bool COptex::TakeOverFromEndedOwner(DWORD thread)

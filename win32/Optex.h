@@ -4,6 +4,7 @@
 #include "win32/ILockableObject.h"
 #include "win32/KernelObjectCreationMode.h"
 #include "win32/KernelObjectName.h"
+#include "win32/ObjectSecurity.h"
 #include "win32/SmartHandle.h"
 
 namespace CorvaneTools {
@@ -19,6 +20,8 @@ public:
     // The shared state, identical in 32-bit and 64-bit processes.
     struct SharedState
     {
+        // Kept for the layout; each process spins as often as it was built to, since a
+        // count anyone may write could make it spin for ever.
         volatile LONG spinCount;
         // Entries of the owner plus threads that announced they will wait; 0 when free.
         volatile LONG lockCount;
@@ -39,8 +42,7 @@ public:
     };
 
     // OpenOnly opens a lock another process made, asking only for the rights taking it
-    // needs, and leaves its shared spin count as it is; the security attributes are then
-    // not used.
+    // needs; the security attributes are then not used.
     COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount,
            KernelObjectCreationMode mode = CreateOrOpen);
     ~COptex();
@@ -55,7 +57,13 @@ public:
     bool IsLockedByThisThread() const override;
 
     // Enter that gives up after timeoutMs (INFINITE: never); true when the lock is held.
+    // A shared state no lock can be in (a negative count) throws CException: it was
+    // written by someone other than a user of the lock.
     bool TryEnterFor(DWORD timeoutMs);
+
+    // Throws CUntrustedObjectException at where when one of the lock's objects could be
+    // changed by an account that is not to change it (ObjectSecurity.h).
+    void RequireTrusted(ObjectProtection protection, const std::wstring &where) const;
 
     // How often threads using this object found the owner ended and tried to take over, and
     // how often they succeeded.
@@ -74,6 +82,10 @@ private:
     bool TakeOverFromEndedOwner(DWORD thread);
     bool WithdrawFromWaiting(DWORD thread);
 
+    void RequireStateInRange() const;
+
+    const std::wstring m_name;
+    const DWORD m_spinCount;
     CAutoResetEvent m_event;
     CSmartHandle m_mapping;
     SharedState *m_state;

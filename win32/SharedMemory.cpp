@@ -106,7 +106,7 @@ void CSharedMemory::OpenExisting(const std::wstring &fullName, DWORD size, Acces
 {
     CalculateSize(size);
     const DWORD access = GetProtection(mode);
-    m_mapping = ::OpenFileMappingW(access, FALSE, fullName.c_str());
+    m_mapping = ::OpenFileMappingW(access | READ_CONTROL, FALSE, fullName.c_str());
     if (!m_mapping.IsValid())
     {
         throw CWin32Exception(L"CSharedMemory::CSharedMemory() - OpenFileMapping: \"" + fullName + L"\"",
@@ -141,6 +141,11 @@ CSharedMemory::~CSharedMemory()
 void *CSharedMemory::GetMemory() const
 {
     return static_cast<BYTE *>(m_view) + sizeof(DWORD);
+}
+
+HANDLE CSharedMemory::GetHandle() const
+{
+    return m_mapping;
 }
 
 DWORD CSharedMemory::CalculateSize(DWORD size)

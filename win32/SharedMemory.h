@@ -32,6 +32,8 @@ public:
 
     // The user area, after the size header.
     void *GetMemory() const;
+    // The section, for reading its descriptor (an OpenOnly opener holds READ_CONTROL too).
+    HANDLE GetHandle() const;
 
     static DWORD CalculateSize(DWORD size);
     static DWORD GetProtection(AccessMode mode);

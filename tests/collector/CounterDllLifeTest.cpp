@@ -6,6 +6,7 @@
 #include "tests/collector/CounterDllHost.h"
 #include "tests/collector/CounterDllSession.h"
 #include "tests/collector/PublishedValues.h"
+#include "tests/support/StandardUserToken.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DebugOutputMonitor.h"
 #include "tests/support/FakeCounterInstallation.h"
@@ -164,27 +165,17 @@ TEST(CounterDllLifeTest, AReaderWithoutThePrivilegeReadsTheWritersValues)
     CPerformanceCounters writer(true, nullptr, installation.Name());
     ASSERT_TRUE(writer.IsPublishing());
     PublishValues(writer);
-    HANDLE own = nullptr;
-    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(administrators);
-    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
-    SID_AND_ATTRIBUTES deny = {administrators, 0};
-    LUID_AND_ATTRIBUTES global = {};
-    ASSERT_TRUE(::LookupPrivilegeValueW(nullptr, L"SeCreateGlobalPrivilege", &global.Luid));
-    HANDLE restricted = nullptr;
-    ASSERT_TRUE(::CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &deny, 1, &global, 0, nullptr, &restricted));
-    ::CloseHandle(own);
+    const TestSupport::CStandardUserToken restricted;
+    ASSERT_NE(nullptr, restricted.Get());
     std::string expected = "privilege 0\r\nopen 0\r\nvalues 0 1416 1 ";
     std::string output;
     {
         CChildProcess reader(L"CounterDllSession",
                              SessionArgs(installation.Name(), {L"privilege", L"open", L"values:3000", L"close"}),
-                             std::wstring(), false, restricted);
+                             std::wstring(), false, restricted.Get());
         EXPECT_EQ(0u, reader.Wait());
         output = reader.Output();
     }
-    ::CloseHandle(restricted);
     EXPECT_EQ(0u, output.find(expected)) << output;
     std::string values;
     for (const DWORD value : PublishedValues)

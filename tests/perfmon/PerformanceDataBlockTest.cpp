@@ -168,7 +168,9 @@ TEST(PerformanceDataBlockTest, FailedLayoutLeavesItUninitialisedAndTheLockFree)
     EXPECT_EQ(L"Internal logic error", failure.GetMessage());
 
     // The failed attempt left the section (still held below) uninitialised and the lock free.
-    CSharedMemory section(CUnqualifiedName(other + L"_PerfData"), good.GetTotalSize() + 16, ReadWrite, true, nullptr);
+    CObjectSecurity published(ObjectProtection::PublishedSection);
+    CSharedMemory section(CUnqualifiedName(other + L"_PerfData"), good.GetTotalSize() + 16, ReadWrite, true,
+                          published);
     CException again = TestSupport::CatchException<CException>([&] { CPerformanceDataBlock block(CUnqualifiedName(other), bad, 1, nullptr); });
     EXPECT_EQ(L"Internal logic error", again.GetMessage());
     EXPECT_EQ(0u, static_cast<BYTE *>(section.GetMemory())[0]);

@@ -65,13 +65,14 @@ private:
     void *m_view;
 };
 
-// Another process's hand on a lock's shared state, able to write anything into it; makes the
-// mapping when the lock does not exist yet.
+// Another process's hand on a lock's shared state, able to write anything into it (as any
+// account may); makes the mapping when the lock does not exist yet, as its maker would.
 class CPlantedOptexState
 {
 public:
     explicit CPlantedOptexState(const std::wstring &lockName)
-        : m_mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16,
+        : m_security(CorvaneTools::Win32::ObjectProtection::SharedLock),
+          m_mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, m_security, PAGE_READWRITE, 0, 16,
                                          (lockName + CorvaneTools::Win32::COptex::MappingSuffix).c_str())),
           m_state(m_mapping ? static_cast<CorvaneTools::Win32::COptex::SharedState *>(
                                   ::MapViewOfFile(m_mapping, FILE_MAP_WRITE, 0, 0, 16))
@@ -107,6 +108,8 @@ public:
     }
 
 private:
+    // As a lock's maker would: the writer refuses state any account could have written.
+    CorvaneTools::Win32::CObjectSecurity m_security;
     HANDLE m_mapping;
     CorvaneTools::Win32::COptex::SharedState *m_state;
 };

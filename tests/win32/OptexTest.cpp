@@ -1,5 +1,7 @@
+#include "win32/Exception.h"
 #include "win32/Optex.h"
 
+#include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/OptexStateView.h"
 #include "tests/support/WaitUntil.h"
@@ -51,24 +53,47 @@ TEST(OptexTest, ReentryCountsAndNamedObjects)
     EXPECT_FALSE(OptexEventIsSet(name)) << "nobody waited, so the event stays clear";
 }
 
-TEST(OptexTest, SecondConstructionSharesStateAndTakesTheLaterSpinCount)
+// The spin count in the shared state is anyone's to write, so no process reads or writes it.
+TEST(OptexTest, SecondConstructionSharesStateButNotASpinCount)
 {
     const std::wstring name = TestSupport::UniqueName(L"optex");
+    const TestSupport::CPlantedOptexState planter(name);
+    planter.Get()->spinCount = 0x7FFFFFFF;
     COptex first(CUnqualifiedName(name), nullptr, 100);
     CStateView state(name);
-    SYSTEM_INFO info;
-    ::GetSystemInfo(&info);
-    const bool spins = info.dwNumberOfProcessors > 1;
-    EXPECT_EQ(spins ? 100 : 0, state.SpinCount());
     first.Enter();
     COptex second(CUnqualifiedName(name), nullptr, 4000);
-    EXPECT_EQ(spins ? 4000 : 0, state.SpinCount());
+    EXPECT_EQ(0x7FFFFFFF, state.SpinCount());
     EXPECT_TRUE(second.IsLockedByThisThread()) << "the second object sees the state the first made";
     EXPECT_TRUE(second.TryEnter());
     EXPECT_EQ(2, state.LockCount());
     second.Leave();
     first.Leave();
     EXPECT_EQ(0, state.LockCount());
+}
+
+TEST(OptexTest, StateNoLockCanBeInIsCorruption)
+{
+    const struct
+    {
+        LONG count;
+        LONG recursion;
+        const wchar_t *message;
+    } cases[] = {
+        {-5, 1, L"lock count -5, recursion count 1"},
+        {2, -1, L"lock count 2, recursion count -1"},
+    };
+    for (const auto &planted : cases)
+    {
+        const std::wstring name = TestSupport::UniqueName(L"optex");
+        const TestSupport::CPlantedOptexState planter(name);
+        COptex optex(CUnqualifiedName(name), nullptr, 0);
+        planter.Plant(planted.count, 0x7FFFFFF8, planted.recursion);
+        const CException e = TestSupport::CatchException<CException>([&] { optex.TryEnterFor(50); });
+        EXPECT_EQ(L"COptex::TryEnterFor()", e.GetWhere());
+        EXPECT_EQ(L"The shared state of lock \"" + name + L"\" is corrupt: " + planted.message, e.GetMessage());
+        EXPECT_EQ(planted.count, planter.Get()->lockCount) << "nothing was added to a corrupt count";
+    }
 }
 
 TEST(OptexTest, OtherThreadIsExcludedAndIsNotTheOwner)
