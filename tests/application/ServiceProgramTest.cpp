@@ -322,3 +322,28 @@ TEST_F(ServiceProgramTest, ARemovalWhileACopyIsHeldIsRefusedAndCanBeRepeated)
     EXPECT_FALSE(TestSupport::Exists(copy));
     EXPECT_FALSE(TestSupport::Exists(std::wstring(windows) + L"\\syswow64\\Tessaly.dll"));
 }
+
+// Someone made one of the block's names first: the service publishes nothing through it,
+// says which object and why, and stops with its own exit code.
+TEST_F(ServiceProgramTest, AServiceWhoseBlockNameIsTakenRefusesToStartAndSaysWhich)
+{
+    ASSERT_EQ(0u, RunProgram({L"/noMessages", L"/install", L"/logPath", m_logs.Path()}));
+    const std::wstring lock = L"Global\\" + std::wstring(TcpCounterSetName) + L"_PerfData_Lock";
+    const HANDLE squatter = ::CreateMutexW(nullptr, FALSE, lock.c_str());
+    ASSERT_NE(nullptr, squatter);
+    const CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const CServiceHandle service(::OpenServiceW(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(::StartServiceW(service.Get(), 0, nullptr));
+    EXPECT_TRUE(ReachesState(service.Get(), SERVICE_STOPPED));
+    ::CloseHandle(squatter);
+    const SERVICE_STATUS_PROCESS stopped = TestSupport::QueryServiceStatus(service.Get());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), stopped.dwWin32ExitCode);
+    EXPECT_EQ(14u, stopped.dwServiceSpecificExitCode);
+    const std::vector<std::string> log = LogMessages(m_logs / L"CorvaneTessaly.log");
+    const std::string named = "CService::OnException() - Exception: CPerformanceDataBlock::CPerformanceDataBlock() - "
+                              "\"Global\\Corvane Tessaly_PerfData_Lock\" is held by an object that is not an event";
+    EXPECT_NE(log.end(), std::find(log.begin(), log.end(), named));
+    EXPECT_NE(log.end(), std::find(log.begin(), log.end(),
+                                   "Refusing to publish performance counters through an object another account "
+                                   "could change; service-specific exit code 14"));
+}

@@ -198,7 +198,7 @@ TEST(SquattedBlockTest, AStandardUserMayReadAndTakeTheLockButNotWriteTheValues)
     const CTcpSchema tcp;
     const std::wstring name = TestSupport::UniqueName(L"standard");
     CPerformanceDataBlock block(CGlobalName(name), tcp.schema, s_first, nullptr);
-    const TestSupport::CStandardUserToken standardUser;
+    const TestSupport::CStandardUserToken standardUser(true);
     ASSERT_NE(nullptr, standardUser.Get());
     TestSupport::CChildProcess child(L"StandardUserOpens", {name}, std::wstring(), false, standardUser.Get());
     ASSERT_EQ(0u, child.Wait());

@@ -5,14 +5,15 @@
 namespace TestSupport {
 
 // A standard user, modelled as this platform allows: the own token with every privilege
-// deleted (SeCreateGlobalPrivilege named, as DISABLE_MAX_PRIVILEGE alone keeps it here), and
-// the Administrators group, the own account and its default owner deny-only, so that it is
-// not the owner of what this process makes either. Such a token is held to descriptors.
-// Null on failure.
+// deleted (SeCreateGlobalPrivilege named, as DISABLE_MAX_PRIVILEGE alone keeps it here) and
+// the Administrators group deny-only. Such a token is held to descriptors. Here every
+// process runs as one account, which owns what any of them makes; notOwner also makes the
+// own account and its default owner deny-only, as another user is (such a token can no
+// longer load the counter DLL from the prefix). Null on failure.
 class CStandardUserToken
 {
 public:
-    CStandardUserToken() : m_token(nullptr)
+    explicit CStandardUserToken(bool notOwner = false) : m_token(nullptr)
     {
         HANDLE own = nullptr;
         if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own))
@@ -33,7 +34,8 @@ public:
             SID_AND_ATTRIBUTES deny[] = {{administrators, 0},
                                          {reinterpret_cast<TOKEN_USER *>(user)->User.Sid, 0},
                                          {reinterpret_cast<TOKEN_OWNER *>(owner)->Owner, 0}};
-            if (!::CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 3, deny, 1, &global, 0, nullptr, &m_token))
+            if (!::CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, notOwner ? 3 : 1, deny, 1, &global, 0, nullptr,
+                                         &m_token))
             {
                 m_token = nullptr;
             }

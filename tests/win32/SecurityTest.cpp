@@ -1,3 +1,4 @@
+#include "win32/ObjectSecurity.h"
 #include "win32/ProcessToken.h"
 #include "win32/ScopedPrivilege.h"
 #include "win32/SecurityDescriptor.h"
@@ -71,6 +72,70 @@ TEST(SecurityTest, ObjectCreatedWithAllowAllCarriesItsAcl)
     // The object manager may store GENERIC_ALL mapped to the type's full access.
     EXPECT_TRUE(ace->Mask == GENERIC_ALL || ace->Mask == EVENT_ALL_ACCESS) << std::hex << ace->Mask;
     ::LocalFree(stored);
+}
+
+// Why an object could be changed by others, by descriptor; each on a section, where
+// everyone else is to map for reading only.
+TEST(ObjectSecurityTest, FindUntrustedWritersNamesTheFirstReason)
+{
+    const struct
+    {
+        const wchar_t *sddl;
+        const wchar_t *why;
+    } cases[] = {
+        {L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120005;;;WD)", L""},
+        {L"D:(A;;GR;;;WD)(A;;GX;;;BU)", L""},
+        {L"D:(D;;GA;;;WD)(A;;GA;;;BA)", L""},
+        {L"D:(A;;GA;;;WD)", L"it grants S-1-1-0 access 0x10000000 (others may have 0x00120005)"},
+        {L"D:(A;;GW;;;BU)", L"it grants S-1-5-32-545 access 0x40000000 (others may have 0x00120005)"},
+        {L"D:(A;;0x2;;;WD)", L"it grants S-1-1-0 access 0x00000002 (others may have 0x00120005)"},
+        {L"D:(A;;WD;;;AU)", L"it grants S-1-5-11 access 0x00040000 (others may have 0x00120005)"},
+        {nullptr, L"it has no access list, so everyone may do anything with it"},
+        {L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;SY)", L"it is owned by S-1-5-21-1-2-3-1001"},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.sddl ? std::string(c.sddl, c.sddl + wcslen(c.sddl)) : "null DACL");
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        // A null DACL is built by hand: this platform reads "D:NO_ACCESS_CONTROL" as an empty one.
+        CSecurityDescriptor nullDacl;
+        ASSERT_TRUE(c.sddl ? ::ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
+                                                                                   &descriptor, nullptr)
+                           : ::SetSecurityDescriptorDacl(nullDacl, TRUE, nullptr, FALSE));
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), c.sddl ? descriptor : nullDacl.Get(), FALSE};
+        CSmartHandle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, 64,
+                                                  (L"Global\\" + TestSupport::UniqueName(L"why")).c_str()));
+        ::LocalFree(descriptor);
+        ASSERT_TRUE(section.IsValid());
+        EXPECT_EQ(c.why, FindUntrustedWriters(section, SE_KERNEL_OBJECT, ObjectProtection::PublishedSection));
+    }
+}
+
+// The kernel objects' descriptors as stored: SYSTEM and Administrators everything, everyone
+// else only what the protection leaves them.
+TEST(ObjectSecurityTest, KernelObjectsCarryTheirProtection)
+{
+    for (const ObjectProtection protection :
+         {ObjectProtection::PublishedSection, ObjectProtection::SharedLock, ObjectProtection::SignalEvent})
+    {
+        CObjectSecurity security(protection);
+        const std::wstring name = L"Global\\" + TestSupport::UniqueName(L"protected");
+        CSmartHandle event(::CreateEventW(security, TRUE, FALSE, name.c_str()));
+        ASSERT_TRUE(event.IsValid());
+        PSECURITY_DESCRIPTOR stored = nullptr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  ::GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                    nullptr, &stored));
+        wchar_t *text = nullptr;
+        ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(stored, SDDL_REVISION_1,
+                                                                          DACL_SECURITY_INFORMATION, &text, nullptr));
+        EXPECT_EQ(CObjectSecurity::Definition(protection), std::wstring(text));
+        ::LocalFree(text);
+        ::LocalFree(stored);
+        EXPECT_EQ(L"", FindUntrustedWriters(event, SE_KERNEL_OBJECT, protection));
+    }
+    EXPECT_EQ(0x00120005u, CObjectSecurity::OthersMay(ObjectProtection::PublishedSection));
+    EXPECT_EQ(0u, CObjectSecurity::OthersMay(ObjectProtection::PrivateFile));
 }
 
 TEST(ProcessTokenTest, PrivilegeQueries)
