@@ -52,10 +52,8 @@ CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, cons
                                              DWORD firstTitleIndex, SECURITY_ATTRIBUTES *securityAttributes)
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
-      m_lockSecurity(ObjectProtection::SharedLock),
-      m_sectionSecurity(ObjectProtection::PublishedSection),
-      m_lock(LockName(name, securityAttributes), m_lockSecurity, SpinCount),
-      m_memory(SectionName(name), m_blockSize, ReadWrite, true, m_sectionSecurity),
+      m_lock(LockName(name, securityAttributes), CObjectSecurity(ObjectProtection::SharedLock), SpinCount),
+      m_memory(SectionName(name), m_blockSize, ReadWrite, true, CObjectSecurity(ObjectProtection::PublishedSection)),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
     // Again now that they exist: one may have been made between the first look and ours.
@@ -70,8 +68,6 @@ CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, cons
 CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema)
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
-      m_lockSecurity(ObjectProtection::SharedLock),
-      m_sectionSecurity(ObjectProtection::PublishedSection),
       m_lock(CUnqualifiedName(name.GetName() + LockSuffix), nullptr, SpinCount, OpenOnly),
       m_memory(SectionName(name), m_blockSize, ReadOnly, OpenOnly, nullptr),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))

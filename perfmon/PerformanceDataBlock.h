@@ -82,8 +82,6 @@ private:
 
     const CPerformanceDataSchema &m_schema;
     const DWORD m_blockSize;
-    Win32::CObjectSecurity m_lockSecurity;
-    Win32::CObjectSecurity m_sectionSecurity;
     Win32::COptex m_lock;
     Win32::CSharedMemory m_memory;
     BYTE *const m_block;
