@@ -29,9 +29,9 @@ namespace {
 
 const wchar_t ServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 const DWORD DefaultTimeout = 10000;
-// "Performance Counters Library Value" / "Creating the Application's Performance Key": the
-// Library value may name the DLL by full path as REG_EXPAND_SZ; by bare name the reader's
-// DLL search, not the system directory, decides which file is loaded.
+// "Creating the Application's Performance Key": Library may be a full path, and as
+// REG_EXPAND_SZ it may hold environment variables. By bare name the reader's DLL search,
+// not the system directory, would decide which file is loaded.
 const wchar_t SystemCopyDirectory[] = L"%SystemRoot%\\System32\\";
 
 // The file read once; its bytes are then checked and written.

@@ -29,6 +29,10 @@ bool IsPathOption(const std::wstring &argument, const std::vector<std::wstring> 
 // "PathIsRelativeW function": a path without a drive or a leading backslash.
 std::wstring Absolute(const std::wstring &path, const std::wstring &currentDirectory)
 {
+    if (path == L".")
+    {
+        return currentDirectory;
+    }
     std::wstring combined;
     if (path.empty() || !::PathIsRelativeW(path.c_str()) || !PathCombine(currentDirectory, path, combined))
     {
