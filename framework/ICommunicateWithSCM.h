@@ -32,8 +32,10 @@ public:
                                 const ServiceConfiguration &configuration, const std::wstring &commandLine) = 0;
     virtual void RemoveService(const std::wstring &serviceName) = 0;
     virtual bool IsVistaOrLater() const = 0;
-    // 0 relaunched, 1 declined, 2 the relaunch failed (its error in error).
-    virtual int RunElevated(const std::wstring &title, const std::wstring &message, DWORD &error) = 0;
+    // 0 relaunched and ended with exitCode, 1 declined, 2 the relaunch failed (its error in
+    // error).
+    virtual int RunElevated(const std::wstring &title, const std::wstring &message, DWORD &error,
+                            DWORD &exitCode) = 0;
     // Returns the exit code recorded from the services' stop reports.
     virtual DWORD StartDispatcher(const SERVICE_TABLE_ENTRYW *table) = 0;
 };

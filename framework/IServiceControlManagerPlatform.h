@@ -3,6 +3,7 @@
 #include "win32/ProcessToken.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <memory>
 
@@ -30,8 +31,8 @@ public:
     virtual std::unique_ptr<Win32::CProcessToken> OpenProcessToken(DWORD access) = 0;
     virtual BOOL GetVersionExW(OSVERSIONINFOW &info) = 0;
     virtual int MessageBoxW(const wchar_t *text, const wchar_t *title, UINT type) = 0;
-    virtual HINSTANCE ShellExecuteW(const wchar_t *verb, const wchar_t *file, const wchar_t *parameters,
-                                    const wchar_t *directory, int show) = 0;
+    // The process handle comes back in info.hProcess when SEE_MASK_NOCLOSEPROCESS asks for it.
+    virtual BOOL ShellExecuteExW(SHELLEXECUTEINFOW &info) = 0;
 
 protected:
     ~IServiceControlManagerPlatform() = default;

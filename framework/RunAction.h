@@ -20,5 +20,8 @@ enum RunAction : LONG
     HasRun = 13,
 };
 
+// The exit code of an action that an exception ended, its message shown.
+const DWORD ActionFailedExitCode = 5;
+
 } // namespace Service
 } // namespace CorvaneTools

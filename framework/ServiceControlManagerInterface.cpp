@@ -2,11 +2,14 @@
 
 #include "framework/DebugServiceDispatcher.h"
 #include "framework/ServiceControlManagerPlatform.h"
+#include "framework/RunAction.h"
 #include "framework/ServiceInstaller.h"
 #include "win32/CommandLine.h"
 #include "win32/DebugTrace.h"
 #include "win32/FileUtils.h"
 #include "win32/ModuleInfo.h"
+#include "win32/SmartHandle.h"
+#include "win32/SystemDirectories.h"
 #include "win32/ToString.h"
 #include "win32/Win32Exception.h"
 
@@ -190,8 +193,13 @@ bool CServiceControlManagerInterface::IsVistaOrLater() const
            version.dwMajorVersion >= 6;
 }
 
+void CServiceControlManagerInterface::SetPathOptions(const std::vector<std::wstring> &options)
+{
+    m_pathOptions = options;
+}
+
 int CServiceControlManagerInterface::RunElevated(const std::wstring &title, const std::wstring &message,
-                                                 DWORD &error)
+                                                 DWORD &error, DWORD &exitCode)
 {
     if (m_platform.MessageBoxW(message.c_str(), title.c_str(), MB_RETRYCANCEL | s_serviceNotification) != IDRETRY)
     {
@@ -199,26 +207,38 @@ int CServiceControlManagerInterface::RunElevated(const std::wstring &title, cons
     }
     wchar_t **argv = nullptr;
     const int argc = GetCommandLineArgs(argv);
-    // Quoted so that the elevated copy's argument vector is this one's.
-    std::wstring parameters;
-    for (int i = 1; i < argc; ++i)
-    {
-        parameters += Win32::QuoteCommandLineArgument(argv[i]) + L" ";
-    }
+    const std::wstring parameters = Win32::ElevatedParameters(
+        std::vector<std::wstring>(argv + (argc > 0 ? 1 : 0), argv + argc), Win32::GetCurrentDirectory(), m_pathOptions);
+    // This very program, not whatever argv[0] names when the shell resolves it again.
+    const std::wstring program = GetExecutablePath();
     const bool attached = ::AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
-    const INT_PTR result = reinterpret_cast<INT_PTR>(
-        m_platform.ShellExecuteW(L"runas", argv[0], parameters.c_str(), nullptr, SW_SHOW));
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOW;
+    const BOOL launched = m_platform.ShellExecuteExW(info);
+    if (!launched)
+    {
+        error = ::GetLastError();
+    }
+    exitCode = 0;
+    // "SHELLEXECUTEINFOW structure": hProcess may be null even when the launch succeeded.
+    if (launched && info.hProcess)
+    {
+        const Win32::CSmartHandle process(info.hProcess);
+        if (::WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process, &exitCode))
+        {
+            exitCode = ActionFailedExitCode;
+        }
+    }
     if (attached)
     {
         ::FreeConsole();
     }
-    // The shell's launch reports failure as a value below 32.
-    if (result < 32)
-    {
-        error = static_cast<DWORD>(result);
-        return 2;
-    }
-    return 0;
+    return launched ? 0 : 2;
 }
 
 DWORD CServiceControlManagerInterface::StartDispatcher(const SERVICE_TABLE_ENTRYW *table)

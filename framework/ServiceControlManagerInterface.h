@@ -6,6 +6,8 @@
 #include "win32/UniqueHandle.h"
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 namespace CorvaneTools {
 namespace Service {
@@ -44,7 +46,10 @@ public:
                         const ServiceConfiguration &configuration, const std::wstring &commandLine) override;
     void RemoveService(const std::wstring &serviceName) override;
     bool IsVistaOrLater() const override;
-    int RunElevated(const std::wstring &title, const std::wstring &message, DWORD &error) override;
+    int RunElevated(const std::wstring &title, const std::wstring &message, DWORD &error, DWORD &exitCode) override;
+    // Options whose value is a path ("logPath" for "/logPath path"): the elevated copy gets
+    // them absolute, as it does not start in this one's working directory.
+    void SetPathOptions(const std::vector<std::wstring> &options);
     DWORD StartDispatcher(const SERVICE_TABLE_ENTRYW *table) override;
 
     // Framework start type (ServiceConfiguration::StartType) to the platform's.
@@ -64,6 +69,7 @@ private:
     int m_argumentCount;
     IServiceControlManagerPlatform &m_platform;
     IDispatchServicesInDebugMode *m_debugDispatcher;
+    std::vector<std::wstring> m_pathOptions;
 };
 
 } // namespace Service

@@ -57,11 +57,9 @@ int CServiceControlManagerPlatform::MessageBoxW(const wchar_t *text, const wchar
     return ::MessageBoxW(nullptr, text, title, type);
 }
 
-HINSTANCE CServiceControlManagerPlatform::ShellExecuteW(const wchar_t *verb, const wchar_t *file,
-                                                        const wchar_t *parameters, const wchar_t *directory,
-                                                        int show)
+BOOL CServiceControlManagerPlatform::ShellExecuteExW(SHELLEXECUTEINFOW &info)
 {
-    return ::ShellExecuteW(nullptr, verb, file, parameters, directory, show);
+    return ::ShellExecuteExW(&info);
 }
 
 CServiceControlManagerPlatform &CServiceControlManagerPlatform::Instance()

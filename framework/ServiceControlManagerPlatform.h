@@ -21,8 +21,7 @@ public:
     std::unique_ptr<Win32::CProcessToken> OpenProcessToken(DWORD access) override;
     BOOL GetVersionExW(OSVERSIONINFOW &info) override;
     int MessageBoxW(const wchar_t *text, const wchar_t *title, UINT type) override;
-    HINSTANCE ShellExecuteW(const wchar_t *verb, const wchar_t *file, const wchar_t *parameters,
-                            const wchar_t *directory, int show) override;
+    BOOL ShellExecuteExW(SHELLEXECUTEINFOW &info) override;
 
     // One instance serves the whole process; it holds nothing.
     static CServiceControlManagerPlatform &Instance();

@@ -49,15 +49,18 @@ DWORD CServiceManager::ExecuteRunAction(RunAction action, const std::wstring &me
     std::wstring counters;
     switch (action)
     {
-    case Install:
+    case Install: {
         InstallServices();
         message = messagePrefix + L"\n\nService installed";
-        if (HasPerformanceCounters() && !InstallPerformanceCounters(counters))
+        bool failed = false;
+        if (HasPerformanceCounters() && !InstallPerformanceCounters(counters, &failed))
         {
             message += L"\n\n" + counters;
         }
         DisplayMessage(message);
-        return 0;
+        // Counters that could not be installed are a failed install, whatever else was done.
+        return failed ? ActionFailedExitCode : 0;
+    }
     case Remove:
         message = messagePrefix + L"\n\nService removed";
         if (HasPerformanceCounters() && !RemovePerformanceCounters(counters))

@@ -55,7 +55,9 @@ protected:
 
     void InstallServices();
     void RemoveServices();
-    bool InstallPerformanceCounters(std::wstring &text);
+    // failed, when given, is set when a service's installation threw: a failure, not a
+    // refusal such as counters that are already installed.
+    bool InstallPerformanceCounters(std::wstring &text, bool *failed = nullptr);
     bool RemovePerformanceCounters(std::wstring &text);
     DWORD HandleAccessDenied(const std::wstring &messagePrefix);
     DWORD StartServices();
@@ -82,8 +84,9 @@ private:
                                                 DWORD &result);
     DWORD CarryOutAction(const std::wstring &messagePrefix);
     DWORD CarryOutRunAction(const std::wstring &messagePrefix);
-    bool RunCounterPass(const CCounterPass &pass, std::wstring &text);
-    void RunCounterPass(const CCounterPass &pass, CServiceRecord &record, std::wstring &text, bool &ok);
+    bool RunCounterPass(const CCounterPass &pass, std::wstring &text, bool *failed = nullptr);
+    // Returns false when the service's operation threw.
+    bool RunCounterPass(const CCounterPass &pass, CServiceRecord &record, std::wstring &text, bool &ok);
     DWORD GetServiceType() const;
     static std::wstring UnknownOptionText(const std::wstring &option);
     // For an argument that is not a switch at all.

@@ -43,7 +43,7 @@ void CServiceManagerBase::RemoveServices()
     }
 }
 
-bool CServiceManagerBase::InstallPerformanceCounters(std::wstring &text)
+bool CServiceManagerBase::InstallPerformanceCounters(std::wstring &text, bool *failed)
 {
     static const CCounterPass pass = {
         L"No performance counters to install",
@@ -53,7 +53,7 @@ bool CServiceManagerBase::InstallPerformanceCounters(std::wstring &text)
         L"Unexpected exception whilst installing performance counters",
         &IService::InstallPerformanceCounters,
     };
-    return RunCounterPass(pass, text);
+    return RunCounterPass(pass, text, failed);
 }
 
 bool CServiceManagerBase::RemovePerformanceCounters(std::wstring &text)
@@ -69,7 +69,7 @@ bool CServiceManagerBase::RemovePerformanceCounters(std::wstring &text)
     return RunCounterPass(pass, text);
 }
 
-bool CServiceManagerBase::RunCounterPass(const CCounterPass &pass, std::wstring &text)
+bool CServiceManagerBase::RunCounterPass(const CCounterPass &pass, std::wstring &text, bool *failed)
 {
     if (!m_hasPerformanceCounters)
     {
@@ -89,23 +89,30 @@ bool CServiceManagerBase::RunCounterPass(const CCounterPass &pass, std::wstring 
             text += pass.nothingToDo;
             continue;
         }
-        RunCounterPass(pass, *record, text, ok);
+        if (!RunCounterPass(pass, *record, text, ok) && failed)
+        {
+            *failed = true;
+        }
     }
     return ok;
 }
 
-void CServiceManagerBase::RunCounterPass(const CCounterPass &pass, CServiceRecord &record, std::wstring &text,
+bool CServiceManagerBase::RunCounterPass(const CCounterPass &pass, CServiceRecord &record, std::wstring &text,
                                          bool &ok)
 {
     try
     {
         std::wstring reason = pass.presetReason;
-        if ((record.service->*pass.operation)(reason))
+        if (!(record.service->*pass.operation)(reason))
+        {
+            text += reason;
+            ok = false;
+        }
+        else
         {
             text += pass.done;
-            return;
         }
-        text += reason;
+        return true;
     }
     catch (const Win32::CWin32Exception &e)
     {
@@ -133,6 +140,7 @@ void CServiceManagerBase::RunCounterPass(const CCounterPass &pass, CServiceRecor
         text += pass.unexpectedException;
     }
     ok = false;
+    return false;
 }
 
 } // namespace Service

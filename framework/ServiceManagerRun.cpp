@@ -89,22 +89,22 @@ DWORD CServiceManagerBase::Run()
     catch (const CException &e)
     {
         DisplayMessage(prefix + L"\n\nException: \n" + e.GetWhere() + L"\n" + e.GetMessage());
-        result = 5;
+        result = ActionFailedExitCode;
     }
     catch (const CSEHException &e)
     {
         DisplayMessage(prefix + L"\n\nException: \n" + e.GetWhere() + L"\n" + e.GetMessage());
-        result = 5;
+        result = ActionFailedExitCode;
     }
     catch (const std::exception &e)
     {
         DisplayMessage(prefix + L"\n\nException: \n" + Win32::CStringConverter::AtoW(e.what()));
-        result = 5;
+        result = ActionFailedExitCode;
     }
     catch (...)
     {
         DisplayMessage(prefix + L"\n\nUnexpected exception");
-        result = 5;
+        result = ActionFailedExitCode;
     }
     m_runAction = HasRun;
     return result;
@@ -178,15 +178,17 @@ DWORD CServiceManagerBase::HandleAccessDenied(const std::wstring &messagePrefix)
         return 4;
     }
     DWORD error = 0;
+    DWORD exitCode = 0;
     const int outcome =
         m_scm.RunElevated(m_title,
                           messagePrefix + L"\n\nAccess Denied.\nYou do not have the appropriate credentials to "
                                           L"perform the required action.\n\nSelect \"Retry\" to attempt this task "
                                           L"as an Administrator.",
-                          error);
+                          error, exitCode);
     if (outcome == 0)
     {
-        return 0;
+        // The elevated copy did the work; its outcome is this run's.
+        return exitCode;
     }
     if (outcome == 2)
     {

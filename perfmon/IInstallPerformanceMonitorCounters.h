@@ -19,6 +19,14 @@ public:
         InstalledX64 = 0x10
     };
 
+    // A DLL build already in memory; the label names it in messages. No data: absent.
+    struct CDllImage
+    {
+        std::wstring label;
+        const BYTE *data;
+        size_t size;
+    };
+
     virtual bool CanInstall() = 0;
 
     virtual void Install(const std::wstring &name, const std::wstring &dllPath, bool copyToSystemDirectory,
@@ -43,6 +51,13 @@ public:
                           const std::wstring &dllFileName, const std::wstring &symbolFilePath,
                           const std::wstring &iniFilePath, const std::wstring &exportName, DWORD openTimeout,
                           DWORD collectTimeout, const std::wstring &schemaChecksum) = 0;
+
+    // The two-DLL install with the default entry points and the builds in memory: what is
+    // validated is exactly what is written into the system directories.
+    virtual DWORD InstallImages(const std::wstring &name, const CDllImage &x86, const CDllImage &x64,
+                                const std::wstring &dllFileName, const std::wstring &symbolFilePath,
+                                const std::wstring &iniFilePath, const std::wstring &exportName, DWORD openTimeout,
+                                DWORD collectTimeout, const std::wstring &schemaChecksum) = 0;
 
     // 0, or the error that kept a DLL file from being deleted (nothing is removed then).
     virtual DWORD Uninstall(const std::wstring &name) = 0;

@@ -2,6 +2,7 @@
 
 #include "perfmon/RawImage.h"
 #include "win32/Exception.h"
+#include "win32/FileReplacement.h"
 #include "win32/FileUtils.h"
 #include "win32/SmartHandle.h"
 #include "win32/SystemDirectories.h"
@@ -11,6 +12,8 @@
 
 #include <loadperf.h>
 
+#include <cwchar>
+#include <memory>
 #include <vector>
 
 namespace CorvaneTools {
@@ -26,6 +29,21 @@ namespace {
 
 const wchar_t ServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 const DWORD DefaultTimeout = 10000;
+// "Creating the Application's Performance Key": Library may be a full path, and as
+// REG_EXPAND_SZ it may hold environment variables. By bare name the reader's DLL search,
+// not the system directory, would decide which file is loaded.
+const wchar_t SystemCopyDirectory[] = L"%SystemRoot%\\System32\\";
+
+// The file read once; its bytes are then checked and written.
+struct CFileImage
+{
+    explicit CFileImage(const std::wstring &path)
+        : bytes(Win32::ReadFileBytes(path)), image{path, bytes.data(), bytes.size()}
+    {
+    }
+    std::vector<BYTE> bytes;
+    IInstallPerformanceMonitorCounters::CDllImage image;
+};
 
 bool FileExists(const std::wstring &path)
 {
@@ -118,12 +136,16 @@ void CPerformanceCounterInstaller::Install(const std::wstring &name, const std::
     ValidateParameters(name);
     ValidateDLL(dllPath, Win32::Is64bitSystem(), openFunction, collectFunction, closeFunction);
     std::wstring library = dllPath;
+    DWORD libraryType = REG_SZ;
     if (copyToSystemDirectory)
     {
-        library = Win32::GetFileNamePart(dllPath);
-        CopyFileToSystemDirectory(dllPath, library);
+        const CFileImage file(dllPath);
+        ValidateImage(file.image, Win32::Is64bitSystem(), openFunction, collectFunction, closeFunction);
+        PlaceInSystemDirectory(file.image, Win32::GetFileNamePart(dllPath));
+        library = CopyLibraryValue(Win32::GetFileNamePart(dllPath));
+        libraryType = REG_EXPAND_SZ;
     }
-    Register(name, library, iniFilePath, openFunction, collectFunction, closeFunction, exportName, openTimeout,
+    Register(name, library, libraryType, iniFilePath, openFunction, collectFunction, closeFunction, exportName, openTimeout,
              collectTimeout, schemaChecksum);
 }
 
@@ -147,32 +169,71 @@ DWORD CPerformanceCounterInstaller::Install(const std::wstring &name, const std:
 {
     (void)symbolFilePath;
     ValidateParameters(name);
+    // Read once each: the bytes checked are the bytes written.
+    std::unique_ptr<CFileImage> x86;
+    std::unique_ptr<CFileImage> x64;
+    const bool bothKinds = HasRedirection();
+    if (bothKinds && FileExists(x64DllPath))
+    {
+        x64.reset(new CFileImage(x64DllPath));
+    }
+    if (FileExists(x86DllPath))
+    {
+        x86.reset(new CFileImage(x86DllPath));
+    }
+    const CDllImage none = {std::wstring(), nullptr, 0};
+    const DWORD flags = PlaceDLLs(x86 ? x86->image : none, x64 ? x64->image : none, dllFileName, openFunction,
+                                  collectFunction, closeFunction);
+    if (flags != 0)
+    {
+        Register(name, CopyLibraryValue(dllFileName), REG_EXPAND_SZ, iniFilePath, openFunction, collectFunction,
+                 closeFunction, exportName, openTimeout, collectTimeout, schemaChecksum);
+    }
+    return flags;
+}
+
+DWORD CPerformanceCounterInstaller::InstallImages(const std::wstring &name, const CDllImage &x86,
+                                                  const CDllImage &x64, const std::wstring &dllFileName,
+                                                  const std::wstring &symbolFilePath, const std::wstring &iniFilePath,
+                                                  const std::wstring &exportName, DWORD openTimeout,
+                                                  DWORD collectTimeout, const std::wstring &schemaChecksum)
+{
+    (void)symbolFilePath;
+    ValidateParameters(name);
+    const DWORD flags = PlaceDLLs(x86, x64, dllFileName, L"PerfData_Open", L"PerfData_Collect", L"PerfData_Close");
+    if (flags != 0)
+    {
+        Register(name, CopyLibraryValue(dllFileName), REG_EXPAND_SZ, iniFilePath, L"PerfData_Open",
+                 L"PerfData_Collect", L"PerfData_Close", exportName, openTimeout, collectTimeout, schemaChecksum);
+    }
+    return flags;
+}
+
+DWORD CPerformanceCounterInstaller::PlaceDLLs(const CDllImage &x86, const CDllImage &x64,
+                                              const std::wstring &dllFileName, const std::wstring &openFunction,
+                                              const std::wstring &collectFunction, const std::wstring &closeFunction)
+{
     DWORD flags = 0;
     if (HasRedirection())
     {
-        if (FileExists(x64DllPath))
+        if (x64.data)
         {
-            ValidateDLL(x64DllPath, true, openFunction, collectFunction, closeFunction);
-            CopyFileToSystemDirectory(x64DllPath, dllFileName);
+            ValidateImage(x64, true, openFunction, collectFunction, closeFunction);
+            PlaceInSystemDirectory(x64, dllFileName);
             flags = InstalledX64;
         }
-        if (FileExists(x86DllPath))
+        if (x86.data)
         {
-            ValidateDLL(x86DllPath, false, openFunction, collectFunction, closeFunction);
-            CopyFileToSysWOW64(x86DllPath, dllFileName);
+            ValidateImage(x86, false, openFunction, collectFunction, closeFunction);
+            PlaceInSysWOW64(x86, dllFileName);
             flags |= InstalledX86;
         }
     }
-    else if (FileExists(x86DllPath))
+    else if (x86.data)
     {
-        ValidateDLL(x86DllPath, false, openFunction, collectFunction, closeFunction);
-        CopyFileToSystemDirectory(x86DllPath, dllFileName);
+        ValidateImage(x86, false, openFunction, collectFunction, closeFunction);
+        PlaceInSystemDirectory(x86, dllFileName);
         flags = InstalledX86;
-    }
-    if (flags != 0)
-    {
-        Register(name, dllFileName, iniFilePath, openFunction, collectFunction, closeFunction, exportName,
-                 openTimeout, collectTimeout, schemaChecksum);
     }
     return flags;
 }
@@ -194,8 +255,8 @@ DWORD CPerformanceCounterInstaller::Uninstall(const std::wstring &name)
     {
         throw CException(where, L"Performance counters for application: \"" + name + L"\" are not currently installed");
     }
-    const std::wstring library = GetInstalledCounterDLLName(name);
-    if (library.find(L'\\') == std::wstring::npos)
+    const std::wstring library = CopiedFileName(GetInstalledCounterDLLName(name));
+    if (!library.empty())
     {
         std::vector<std::wstring> candidates(1, Win32::GetSystemDirectory() + L"\\" + library);
         if (HasRedirection())
@@ -325,7 +386,18 @@ void CPerformanceCounterInstaller::ValidateDLL(const std::wstring &path, bool ex
     {
         throw CException(where, Quoted(path) + L" does not exist.");
     }
-    CRawImage image(path, false);
+    const CFileImage file(path);
+    ValidateImage(file.image, expectX64, openFunction, collectFunction, closeFunction);
+}
+
+void CPerformanceCounterInstaller::ValidateImage(const CDllImage &dll, bool expectX64,
+                                                 const std::wstring &openFunction,
+                                                 const std::wstring &collectFunction,
+                                                 const std::wstring &closeFunction)
+{
+    const wchar_t where[] = L"CPerformanceCounterInstaller::ValidateDLL()";
+    const CRawImage image(dll.data, dll.size, false);
+    const std::wstring &path = dll.label;
     if (!image.IsValidImage() || !image.IsDLL())
     {
         throw CException(where, Quoted(path) + L" is not a valid dll image file.");
@@ -350,8 +422,8 @@ void CPerformanceCounterInstaller::ValidateDLL(const std::wstring &path, bool ex
     }
 }
 
-std::wstring CPerformanceCounterInstaller::CopyFileToSystemDirectory(const std::wstring &source,
-                                                                     const std::wstring &fileName)
+std::wstring CPerformanceCounterInstaller::PlaceInSystemDirectory(const CDllImage &image,
+                                                                  const std::wstring &fileName)
 {
     const std::wstring destination = Win32::GetSystemDirectory() + L"\\" + fileName;
     CWOW64FileSystemRedirector redirector;
@@ -359,21 +431,33 @@ std::wstring CPerformanceCounterInstaller::CopyFileToSystemDirectory(const std::
     {
         redirector.Disable();
     }
-    if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
-    {
-        throw CWin32Exception(L"CPerformanceCounterInstaller::CopyFileToSystemDirectory()", ::GetLastError());
-    }
+    Win32::ReplaceFileContents(destination, Win32::CByteView{image.data, image.size});
     return destination;
 }
 
-std::wstring CPerformanceCounterInstaller::CopyFileToSysWOW64(const std::wstring &source, const std::wstring &fileName)
+std::wstring CPerformanceCounterInstaller::PlaceInSysWOW64(const CDllImage &image, const std::wstring &fileName)
 {
     const std::wstring destination = Win32::GetSystemWow64Directory() + L"\\" + fileName;
-    if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
-    {
-        throw CWin32Exception(L"CPerformanceCounterInstaller::CopyFileToSysWOW64()", ::GetLastError());
-    }
+    Win32::ReplaceFileContents(destination, Win32::CByteView{image.data, image.size});
     return destination;
+}
+
+std::wstring CPerformanceCounterInstaller::CopyLibraryValue(const std::wstring &fileName)
+{
+    return SystemCopyDirectory + fileName;
+}
+
+std::wstring CPerformanceCounterInstaller::CopiedFileName(const std::wstring &library)
+{
+    if (library.find(L'\\') == std::wstring::npos)
+    {
+        return library;
+    }
+    const size_t prefix = std::wcslen(SystemCopyDirectory);
+    const std::wstring rest = library.size() > prefix ? library.substr(prefix) : std::wstring();
+    return ::_wcsnicmp(library.c_str(), SystemCopyDirectory, prefix) == 0 && rest.find(L'\\') == std::wstring::npos
+               ? rest
+               : std::wstring();
 }
 
 void CPerformanceCounterInstaller::ValidateParameters(const std::wstring &name)
@@ -386,12 +470,12 @@ void CPerformanceCounterInstaller::ValidateParameters(const std::wstring &name)
 }
 
 void CPerformanceCounterInstaller::Register(const std::wstring &name, const std::wstring &library,
-                                            const std::wstring &iniFilePath, const std::wstring &openFunction,
+                                            DWORD libraryType, const std::wstring &iniFilePath, const std::wstring &openFunction,
                                             const std::wstring &collectFunction, const std::wstring &closeFunction,
                                             const std::wstring &exportName, DWORD openTimeout, DWORD collectTimeout,
                                             const std::wstring &schemaChecksum)
 {
-    WriteRegistryValues(name, library, openFunction, collectFunction, closeFunction, exportName, openTimeout,
+    WriteRegistryValues(name, library, libraryType, openFunction, collectFunction, closeFunction, exportName, openTimeout,
                         collectTimeout, schemaChecksum);
     std::vector<wchar_t> commandLine = CommandLine(iniFilePath);
     const DWORD result = ::LoadPerfCounterTextStringsW(commandLine.data(), TRUE);
@@ -403,6 +487,7 @@ void CPerformanceCounterInstaller::Register(const std::wstring &name, const std:
 }
 
 void CPerformanceCounterInstaller::WriteRegistryValues(const std::wstring &name, const std::wstring &library,
+                                                       DWORD libraryType,
                                                        const std::wstring &openFunction,
                                                        const std::wstring &collectFunction,
                                                        const std::wstring &closeFunction,
@@ -410,7 +495,7 @@ void CPerformanceCounterInstaller::WriteRegistryValues(const std::wstring &name,
                                                        DWORD collectTimeout, const std::wstring &schemaChecksum)
 {
     CRegistryKey performance = OpenPerformanceKey(name);
-    performance.SetValue(L"Library", library.c_str());
+    performance.SetValue(L"Library", library.c_str(), libraryType);
     performance.SetValue(L"Open", openFunction.c_str());
     performance.SetValue(L"Collect", collectFunction.c_str());
     performance.SetValue(L"Close", closeFunction.c_str());

@@ -35,6 +35,11 @@ public:
                   const std::wstring &exportName, DWORD openTimeout, DWORD collectTimeout,
                   const std::wstring &schemaChecksum) override;
 
+    DWORD InstallImages(const std::wstring &name, const CDllImage &x86, const CDllImage &x64,
+                        const std::wstring &dllFileName, const std::wstring &symbolFilePath,
+                        const std::wstring &iniFilePath, const std::wstring &exportName, DWORD openTimeout,
+                        DWORD collectTimeout, const std::wstring &schemaChecksum) override;
+
     DWORD Uninstall(const std::wstring &name) override;
 
     bool IsInstalled(const std::wstring &name) override;
@@ -48,18 +53,31 @@ public:
 
     static void ValidateDLL(const std::wstring &path, bool expectX64, const std::wstring &openFunction,
                             const std::wstring &collectFunction, const std::wstring &closeFunction);
+    static void ValidateImage(const CDllImage &image, bool expectX64, const std::wstring &openFunction,
+                              const std::wstring &collectFunction, const std::wstring &closeFunction);
 
-    // Both return the destination path.
-    static std::wstring CopyFileToSystemDirectory(const std::wstring &source, const std::wstring &fileName);
-    static std::wstring CopyFileToSysWOW64(const std::wstring &source, const std::wstring &fileName);
+    // Both return the destination path; the copy there is replaced in one step or not at all.
+    static std::wstring PlaceInSystemDirectory(const CDllImage &image, const std::wstring &fileName);
+    static std::wstring PlaceInSysWOW64(const CDllImage &image, const std::wstring &fileName);
+
+    // The Library value of a copy in the system directories: its full path, with the
+    // system root left for the reader to expand (a 32-bit reader lands in SysWOW64).
+    static std::wstring CopyLibraryValue(const std::wstring &fileName);
+    // The file name of the copies a Library value names, or empty when it names a DLL by
+    // a path of its own (not the installer's to delete). Bare names are older installs.
+    static std::wstring CopiedFileName(const std::wstring &library);
 
 private:
     void ValidateParameters(const std::wstring &name);
-    static void Register(const std::wstring &name, const std::wstring &library, const std::wstring &iniFilePath,
+    static DWORD PlaceDLLs(const CDllImage &x86, const CDllImage &x64, const std::wstring &dllFileName,
+                           const std::wstring &openFunction, const std::wstring &collectFunction,
+                           const std::wstring &closeFunction);
+    static void Register(const std::wstring &name, const std::wstring &library, DWORD libraryType,
+                         const std::wstring &iniFilePath,
                          const std::wstring &openFunction, const std::wstring &collectFunction,
                          const std::wstring &closeFunction, const std::wstring &exportName, DWORD openTimeout,
                          DWORD collectTimeout, const std::wstring &schemaChecksum);
-    static void WriteRegistryValues(const std::wstring &name, const std::wstring &library,
+    static void WriteRegistryValues(const std::wstring &name, const std::wstring &library, DWORD libraryType,
                                     const std::wstring &openFunction, const std::wstring &collectFunction,
                                     const std::wstring &closeFunction, const std::wstring &exportName,
                                     DWORD openTimeout, DWORD collectTimeout, const std::wstring &schemaChecksum);

@@ -2,6 +2,7 @@
 
 #include "win32/Exception.h"
 #include "win32/FileUtils.h"
+#include "win32/StringConverter.h"
 
 #include <vector>
 
@@ -63,9 +64,7 @@ std::wstring CPerformanceDataSchemaFileExporter::WriteSymbolFile(const std::wstr
         text += L"\r\n";
         ++i;
     }
-    const std::wstring path = GetDirectory() + BaseName(applicationName) + L".h";
-    Win32::SaveStringAsFile(path, text);
-    return path;
+    return m_directory.SaveFile(BaseName(applicationName) + L".h", Win32::CStringConverter::WtoA(text));
 }
 
 std::wstring CPerformanceDataSchemaFileExporter::WriteIniFile(const std::wstring &applicationName,
@@ -115,9 +114,7 @@ std::wstring CPerformanceDataSchemaFileExporter::WriteIniFile(const std::wstring
             ++i;
         }
     }
-    const std::wstring path = GetDirectory() + baseName + L".ini";
-    Win32::SaveStringAsFile(path, text);
-    return path;
+    return m_directory.SaveFile(baseName + L".ini", Win32::CStringConverter::WtoA(text));
 }
 
 } // namespace PerfMon

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "perfmon/PerformanceDataSchema.h"
-#include "win32/TempDirectory.h"
+#include "win32/StagingDirectory.h"
 
 #include <string>
 
@@ -9,7 +9,7 @@ namespace CorvaneTools {
 namespace PerfMon {
 
 // Writes the .ini and symbol (.h) files the platform's counter-text loader reads, into a
-// private temporary directory that goes away with the exporter. The order of the symbols
+// private staging directory that goes away with the exporter. The order of the symbols
 // fixes every title index relative to the installed first counter.
 class CPerformanceDataSchemaFileExporter
 {
@@ -26,7 +26,8 @@ public:
     static std::wstring BaseName(const std::wstring &applicationName);
 
 private:
-    Win32::CTempDirectory m_directory;
+    // Writing a file changes only which files the directory takes away with it.
+    mutable Win32::CStagingDirectory m_directory;
 };
 
 } // namespace PerfMon

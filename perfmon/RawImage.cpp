@@ -44,6 +44,18 @@ CRawImage::CRawImage(const std::wstring &path, bool validate)
             throw;
         }
     }
+    Parse(validate);
+}
+
+CRawImage::CRawImage(const BYTE *data, size_t size, bool validate)
+    : m_base(data), m_size(size), m_dosHeader(nullptr), m_ntHeaders(nullptr), m_optionalHeader(nullptr),
+      m_optionalSize(0), m_sectionTable(nullptr), m_sectionCount(0), m_structureValid(false)
+{
+    Parse(validate);
+}
+
+void CRawImage::Parse(bool validate)
+{
     m_dosHeader = reinterpret_cast<const IMAGE_DOS_HEADER *>(At(0, sizeof(IMAGE_DOS_HEADER)));
     if (m_dosHeader)
     {

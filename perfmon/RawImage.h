@@ -16,6 +16,9 @@ class CRawImage
 public:
     // With validate, a file that is not an x86 or x64 image throws.
     CRawImage(const std::wstring &path, bool validate);
+    // Bytes already in memory, which must outlive the image: what is checked is then
+    // exactly what is used, with no file between the two that someone could change.
+    CRawImage(const BYTE *data, size_t size, bool validate);
     ~CRawImage();
 
     CRawImage(const CRawImage &) = delete;
@@ -30,6 +33,7 @@ public:
     DWORD ExportsFunction(const std::wstring &name) const;
 
 private:
+    void Parse(bool validate);
     // Null unless [offset, offset + size) lies inside the file.
     const BYTE *At(unsigned __int64 offset, unsigned __int64 size) const;
     // Null unless the whole range lies inside one section's data in the file.

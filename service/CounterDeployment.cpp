@@ -2,10 +2,10 @@
 
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
-#include "service/ResourceDLLDeployer.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/DebugTrace.h"
 #include "win32/Exception.h"
+#include "win32/FileUtils.h"
 #include "win32/SmartHandle.h"
 #include "win32/SystemDirectories.h"
 #include "win32/ToString.h"
@@ -40,7 +40,7 @@ std::wstring HeldCopy(const std::wstring &library, DWORD &error)
     for (const std::wstring &directory :
          {CorvaneTools::Win32::GetSystemDirectory(), CorvaneTools::Win32::GetSystemWow64Directory()})
     {
-        const std::wstring path = directory + L"\\" + library;
+        const std::wstring path = directory + L"\\" + CPerformanceCounterInstaller::CopiedFileName(library);
         const CorvaneTools::Win32::CSmartHandle copy(::CreateFileW(path.c_str(), DELETE | GENERIC_WRITE,
                                                                    FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -62,21 +62,36 @@ std::wstring InUseText(const std::wstring &copy, DWORD error)
            L"again.";
 }
 
+// One of the DLL builds the program carries, as the bytes of its resource: never written
+// anywhere but its place in the system directories.
+CPerformanceCounterInstaller::CDllImage CarriedBuild(const wchar_t *resourceName)
+{
+    const CorvaneTools::Win32::CByteView bytes =
+        CorvaneTools::Win32::GetResourceBytes(resourceName, L"DLL", ::GetModuleHandleW(nullptr));
+    return CPerformanceCounterInstaller::CDllImage{resourceName, bytes.data, bytes.size};
+}
+
 // Everything made here is gone again when it returns, in the reverse order of making.
 void DeployAndRegister(CPerformanceCounterInstaller &installer)
 {
-    const std::wstring product = s_productName;
     // The 64-bit program runs only on a 64-bit system, where readers of both kinds exist.
-    const CResourceDLLDeployer x86(product + L"-x86", L"PerfMonDll86");
-    const CResourceDLLDeployer x64(product + L"-x64", L"PerfMonDll64");
+    const CPerformanceCounterInstaller::CDllImage x86 = CarriedBuild(L"PerfMonDll86");
+    const CPerformanceCounterInstaller::CDllImage x64 = CarriedBuild(L"PerfMonDll64");
     CPerformanceDataSchema schema(L"009");
     BuildTcpCounterSchema(schema);
     const CPerformanceDataSchemaFileExporter exporter;
     const std::wstring checksum = schema.GetChecksum();
     const std::wstring iniFile = exporter.WriteIniFile(TcpCounterSetName, schema);
     const std::wstring symbolFile = exporter.WriteSymbolFile(TcpCounterSetName, schema);
-    installer.Install(TcpCounterSetName, x86.GetPath(), x64.GetPath(), OwnLibrary(), symbolFile, iniFile, L"",
-                      s_defaultTimeout, s_defaultTimeout, checksum);
+    const DWORD installed = installer.InstallImages(TcpCounterSetName, x86, x64, OwnLibrary(), symbolFile, iniFile,
+                                                    L"", s_defaultTimeout, s_defaultTimeout, checksum);
+    if (installed != (CPerformanceCounterInstaller::InstalledX86 | CPerformanceCounterInstaller::InstalledX64))
+    {
+        throw CorvaneTools::Win32::CException(L"InstallPerformanceCounters()",
+                                              L"Not every counter DLL was installed (flags " +
+                                                  CorvaneTools::Win32::ToString(static_cast<unsigned long>(installed)) +
+                                                  L")");
+    }
 }
 
 // A registration damaged after install (no readable first counter, a library naming another
@@ -113,7 +128,16 @@ bool InstallPerformanceCounters(std::wstring &message)
     {
         return Refuse(L"Performance counters are already installed", message);
     }
-    DeployAndRegister(installer);
+    try
+    {
+        DeployAndRegister(installer);
+    }
+    catch (const CorvaneTools::Win32::CException &e)
+    {
+        // The framework reports it too, but only in a message nobody may see.
+        CDebugTrace::Log(L"Performance counters NOT installed: " + e.GetWhere() + L" - " + e.GetMessage());
+        throw;
+    }
     CDebugTrace::Log(L"Performance counters installed");
     return true;
 }
@@ -138,7 +162,7 @@ bool RemovePerformanceCounters(std::wstring &message)
         return Refuse(InUseText(copy.empty() ? library : copy, error), message);
     }
     std::wstring left;
-    if (::_wcsicmp(library.c_str(), OwnLibrary().c_str()) != 0)
+    if (::_wcsicmp(CPerformanceCounterInstaller::CopiedFileName(library).c_str(), OwnLibrary().c_str()) != 0)
     {
         RemoveOwnCopies(left);
     }
@@ -169,7 +193,8 @@ bool PerformanceCountersCanBeRemoved(std::wstring &message)
         return true;
     }
     DWORD error = ERROR_SUCCESS;
-    const std::wstring copy = library.find(L'\\') == std::wstring::npos ? HeldCopy(library, error) : std::wstring();
+    const std::wstring copy =
+        CPerformanceCounterInstaller::CopiedFileName(library).empty() ? std::wstring() : HeldCopy(library, error);
     // Access denied is left to the remove, which asks for elevation where the platform can.
     return copy.empty() || error != ERROR_SHARING_VIOLATION || Refuse(InUseText(copy, error), message);
 }

@@ -156,6 +156,7 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
         CProgramObjects objects;
         objects.service = makeService ? makeService() : std::unique_ptr<CService>(new CService());
         objects.scm.reset(new CorvaneTools::Service::CServiceControlManagerInterface(LogMessageBoxes));
+        objects.scm->SetPathOptions({CServiceOptions::LogPathOption});
         objects.manager.reset(new CorvaneTools::Service::CServiceManager(*objects.scm, name, version, false));
         objects.manager->AddService(*objects.service);
         objects.manager->ProcessCommandLine();

@@ -73,6 +73,8 @@ std::wstring LogPathError(const std::wstring &argument, const wchar_t *what, con
 
 } // namespace
 
+const wchar_t CServiceOptions::LogPathOption[] = L"logPath";
+
 CServiceOptions::CServiceOptions(const std::wstring &serviceName)
     : m_serviceName(serviceName), m_createLog(false), m_logOptionsSet(false), m_pollIntervalMs(DefaultPollIntervalMs),
       m_pollIntervalSet(false)
@@ -98,7 +100,7 @@ int CServiceOptions::ParseCommandLineArgument(wchar_t **argv, int argc, int inde
         m_logOptionsSet = true;
         return 1;
     }
-    if (::_wcsicmp(option, L"logPath") == 0)
+    if (::_wcsicmp(option, LogPathOption) == 0)
     {
         return ParseLogPath(argv, argc, index, message, result);
     }

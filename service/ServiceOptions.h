@@ -16,6 +16,8 @@ public:
     static const DWORD DefaultPollIntervalMs = 1000;
     // The largest number of seconds whose milliseconds fit in 32 bits.
     static const DWORD MaxPollIntervalSeconds = 0xFFFFFFFFu / 1000;
+    // The option whose value is a directory: "/logPath path".
+    static const wchar_t LogPathOption[];
 
     explicit CServiceOptions(const std::wstring &serviceName);
 

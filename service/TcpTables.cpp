@@ -8,7 +8,7 @@
 using CorvaneTools::Win32::FunctionCast;
 
 CPlatformTcpTables::CPlatformTcpTables()
-    : m_library(L"iphlpapi.dll", false),
+    : m_library(L"iphlpapi.dll"),
       m_getTcp6Table(FunctionCast<GetTcp6TableFunction>(m_library.GetProcAddress(L"GetTcp6Table")))
 {
 }

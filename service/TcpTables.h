@@ -37,6 +37,6 @@ public:
 private:
     typedef ULONG(WINAPI *GetTcp6TableFunction)(void *table, ULONG *size, BOOL order);
 
-    CorvaneTools::Win32::CLibraryLoader m_library;
+    CorvaneTools::Win32::CSystemLibrary m_library;
     GetTcp6TableFunction m_getTcp6Table;
 };

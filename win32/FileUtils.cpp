@@ -120,24 +120,67 @@ void SaveStringAsFile(const std::wstring &path, const std::wstring &data)
     SaveStringAsFile(path, CStringConverter::WtoA(data));
 }
 
-void WriteResourceToFile(HANDLE file, const wchar_t *resourceName, const wchar_t *resourceType, HMODULE module)
+namespace {
+
+CByteView FindResourceBytes(const wchar_t *where, const wchar_t *resourceName, const wchar_t *resourceType,
+                            HMODULE module)
 {
     const HRSRC resource = ::FindResourceW(module, resourceName, resourceType);
     if (!resource)
     {
-        throw CWin32Exception(L"WriteResourceToFile() - FindResource", ::GetLastError());
+        throw CWin32Exception(std::wstring(where) + L" - FindResource", ::GetLastError());
     }
     const HGLOBAL loaded = ::LoadResource(module, resource);
     if (!loaded)
     {
-        throw CWin32Exception(L"WriteResourceToFile() - LoadResource", ::GetLastError());
+        throw CWin32Exception(std::wstring(where) + L" - LoadResource", ::GetLastError());
     }
     const void *data = ::LockResource(loaded);
     if (!data)
     {
-        throw CWin32Exception(L"WriteResourceToFile() - LockResource", ::GetLastError());
+        throw CWin32Exception(std::wstring(where) + L" - LockResource", ::GetLastError());
     }
-    const DWORD size = ::SizeofResource(module, resource);
+    return CByteView{static_cast<const BYTE *>(data), ::SizeofResource(module, resource)};
+}
+
+} // namespace
+
+CByteView GetResourceBytes(const wchar_t *resourceName, const wchar_t *resourceType, HMODULE module)
+{
+    return FindResourceBytes(L"GetResourceBytes()", resourceName, resourceType, module);
+}
+
+std::vector<BYTE> ReadFileBytes(const std::wstring &path)
+{
+    const CSmartHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.IsValid() || !::GetFileSizeEx(file, &size))
+    {
+        throw CWin32Exception(L"ReadFileBytes() - \"" + path + L"\"", ::GetLastError());
+    }
+    if (size.QuadPart > 0x7FFFFFFF)
+    {
+        throw CWin32Exception(L"ReadFileBytes() - \"" + path + L"\"", ERROR_FILE_TOO_LARGE);
+    }
+    std::vector<BYTE> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty() && !::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+    {
+        throw CWin32Exception(L"ReadFileBytes() - \"" + path + L"\"", ::GetLastError());
+    }
+    if (read != bytes.size())
+    {
+        throw CWin32Exception(L"ReadFileBytes() - \"" + path + L"\"", ERROR_HANDLE_EOF);
+    }
+    return bytes;
+}
+
+void WriteResourceToFile(HANDLE file, const wchar_t *resourceName, const wchar_t *resourceType, HMODULE module)
+{
+    const CByteView resource = FindResourceBytes(L"WriteResourceToFile()", resourceName, resourceType, module);
+    const void *data = resource.data;
+    const DWORD size = static_cast<DWORD>(resource.size);
     DWORD written = 0;
     if (!::WriteFile(file, data, size, &written, nullptr))
     {

@@ -6,6 +6,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <vector>
 
 namespace CorvaneTools {
 namespace Win32 {
@@ -28,6 +29,19 @@ void DeleteFile(const std::wstring &path);
 // Replaces the file with exactly these bytes; wide text is written in the ANSI code page.
 void SaveStringAsFile(const std::wstring &path, const std::string &data);
 void SaveStringAsFile(const std::wstring &path, const std::wstring &data);
+
+// Bytes owned by something else: a resource lives as long as its module is loaded.
+struct CByteView
+{
+    const BYTE *data;
+    size_t size;
+};
+
+// A resource's raw bytes in the loaded module, never copied to a file.
+CByteView GetResourceBytes(const wchar_t *resourceName, const wchar_t *resourceType, HMODULE module = nullptr);
+
+// The whole file, read once: what is checked and what is used are then the same bytes.
+std::vector<BYTE> ReadFileBytes(const std::wstring &path);
 
 // Writes a resource's raw bytes at the file's current position.
 void WriteResourceToFile(HANDLE file, const wchar_t *resourceName, const wchar_t *resourceType,

@@ -1,6 +1,7 @@
 #include "win32/LibraryLoader.h"
 
 #include "win32/StringConverter.h"
+#include "win32/SystemDirectories.h"
 #include "win32/Win32Exception.h"
 
 namespace CorvaneTools {
@@ -14,6 +15,48 @@ CLibraryLoader::CLibraryLoader(const std::wstring &name, bool throwOnFailure)
         const DWORD error = ::GetLastError();
         throw CWin32Exception(L"CLibraryLoader::CLibraryLoader() - \"" + name + L"\"", error);
     }
+}
+
+CLibraryLoader::CLibraryLoader(HMODULE module) : m_module(module)
+{
+}
+
+namespace {
+
+HMODULE LoadFromSystemDirectory(const wchar_t *name)
+{
+    // "LoadLibraryExW function": LOAD_LIBRARY_SEARCH_SYSTEM32 needs KB2533623 on Windows 7,
+    // and without it the call fails with ERROR_INVALID_PARAMETER; the full path then does.
+    const HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || ::GetLastError() != ERROR_INVALID_PARAMETER)
+    {
+        return module;
+    }
+    try
+    {
+        return ::LoadLibraryExW((GetSystemDirectory() + L"\\" + name).c_str(), nullptr,
+                                LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+CSystemLibrary::CSystemLibrary(const wchar_t *name) : CLibraryLoader(LoadFromSystemDirectory(name))
+{
+}
+
+bool RestrictLibrarySearchToSystemDirectory()
+{
+    // "SetDefaultDllDirectories function": looked up, as it is missing from Windows 7
+    // without KB2533623.
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+    const auto restrict =
+        LookUpFunction<SetDefaultDllDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
+    return restrict && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 CLibraryLoader::~CLibraryLoader()

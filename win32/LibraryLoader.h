@@ -27,9 +27,26 @@ public:
 
     void FreeLibrary();
 
+protected:
+    explicit CLibraryLoader(HMODULE module);
+
 private:
     HMODULE m_module;
 };
+
+// A DLL of the platform, taken from the system directory only: by bare name the loader
+// would also look in the program's folder and the working directory, where anyone may have
+// put a DLL of that name. Never throws; IsLoaded tells.
+class CSystemLibrary : public CLibraryLoader
+{
+public:
+    explicit CSystemLibrary(const wchar_t *name);
+};
+
+// Takes the program's folder and the working directory out of the search for every DLL the
+// process loads later without a full path. First thing the program does; false when the
+// platform cannot (the DLLs then still come by their full path through CSystemLibrary).
+bool RestrictLibrarySearchToSystemDirectory();
 
 // An exported function as its own type. Going through void (*)() tells the compiler the
 // conversion between function types is meant.

@@ -162,7 +162,7 @@ CMiniDumper::CMiniDumper(DWORD kind, DWORD fileNameFlags) : CMiniDumper(std::wst
 }
 
 CMiniDumper::CMiniDumper(const std::wstring &directory, DWORD kind, DWORD fileNameFlags)
-    : m_dbgHelp(L"DbgHelp.dll", false), m_hasWriter(m_dbgHelp.GetProcAddress(L"MiniDumpWriteDump") != nullptr),
+    : m_dbgHelp(L"dbghelp.dll"), m_hasWriter(m_dbgHelp.GetProcAddress(L"MiniDumpWriteDump") != nullptr),
       m_dbgHelpLevel(GetDbgHelpLevel(m_dbgHelp)), m_fileNamePrefix(directory + L"\\" + ProgramFileName()),
       m_kind(kind), m_fileNameFlags(fileNameFlags)
 {

@@ -77,7 +77,7 @@ private:
     bool WriteDumpFile(DWORD kind, const std::wstring &fileName, EXCEPTION_POINTERS *information);
     bool WriteDumpWithoutException(DWORD kind, const std::wstring &fileName);
 
-    CLibraryLoader m_dbgHelp;
+    CSystemLibrary m_dbgHelp;
     bool m_hasWriter;
     DWORD m_dbgHelpLevel;
     std::wstring m_fileNamePrefix;

@@ -40,7 +40,7 @@ std::wstring Hex(ULONG_PTR value)
 class CSymbols
 {
 public:
-    CSymbols() : m_library(L"DbgHelp.dll", false), m_lock(GetDbgHelpLock()), m_initialised(false)
+    CSymbols() : m_library(L"dbghelp.dll"), m_lock(GetDbgHelpLock()), m_initialised(false)
     {
         const auto initialise = FunctionCast<SymInitializeFunction>(m_library.GetProcAddress(L"SymInitialize"));
         m_fromAddress = FunctionCast<SymFromAddrFunction>(m_library.GetProcAddress(L"SymFromAddr"));
@@ -83,7 +83,7 @@ public:
     }
 
 private:
-    CLibraryLoader m_library;
+    CSystemLibrary m_library;
     ICriticalSection::Owner m_lock;
     SymFromAddrFunction m_fromAddress;
     bool m_initialised;

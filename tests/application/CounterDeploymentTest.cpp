@@ -1,13 +1,15 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "service/CounterDeployment.h"
-#include "service/ResourceDLLDeployer.h"
 #include "service/TcpCounterSchema.h"
+#include "win32/FileReplacement.h"
+#include "win32/FileUtils.h"
 #include "win32/SmartHandle.h"
 #include "win32/SystemDirectories.h"
 #include "win32/ToString.h"
 #include "win32/Win32Exception.h"
 
 #include "tests/application/ApplicationTestSupport.h"
+#include "tests/application/ServiceProgramSupport.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/ScratchDirectory.h"
@@ -59,25 +61,8 @@ std::wstring NamePrefix(const std::wstring &baseName)
            ToString(::GetCurrentThreadId()) + L"-";
 }
 
-// The counter value of a temporary file name of this thread; fails the test otherwise.
-DWORD FileNumber(const std::wstring &baseName, const std::wstring &path)
-{
-    const std::wstring prefix = NamePrefix(baseName);
-    std::wsmatch match;
-    const std::wstring rest = path.substr(std::min(prefix.size(), path.size()));
-    EXPECT_EQ(prefix, path.substr(0, prefix.size()));
-    EXPECT_TRUE(std::regex_match(rest, match, std::wregex(L"(\\d+)\\.tmp"))) << rest;
-    return match.empty() ? 0 : static_cast<DWORD>(std::stoul(match[1].str()));
-}
-
-TEST(ResourceDLLDeployerTest, TwoInARowGetNamesWhoseCounterDiffersByOne)
-{
-    const CResourceDLLDeployer first(L"Tessaly-x86", L"PerfMonDll86");
-    const CResourceDLLDeployer second(L"Tessaly-x86", L"PerfMonDll86");
-    EXPECT_EQ(FileNumber(L"Tessaly-x86", first.GetPath()) + 1, FileNumber(L"Tessaly-x86", second.GetPath()));
-}
-
-TEST(ResourceDLLDeployerTest, WritesTheCarriedBuildAndDeletesItWhenGone)
+// The builds the program carries are the deliverable builds, byte for byte.
+TEST(CarriedBuildsTest, TheResourcesAreTheDeliverableBuilds)
 {
     const struct
     {
@@ -87,45 +72,35 @@ TEST(ResourceDLLDeployerTest, WritesTheCarriedBuildAndDeletesItWhenGone)
     for (const auto &row : rows)
     {
         SCOPED_TRACE(row.resource);
-        std::wstring path;
-        {
-            const CResourceDLLDeployer deployer(L"Tessaly-Test", row.resource);
-            path = deployer.GetPath();
-            EXPECT_TRUE(SameBytes(DistDll(row.architecture), path));
-        }
-        EXPECT_FALSE(Exists(path));
+        const CorvaneTools::Win32::CByteView bytes = CorvaneTools::Win32::GetResourceBytes(row.resource, L"DLL");
+        EXPECT_TRUE(std::string(reinterpret_cast<const char *>(bytes.data), bytes.size) ==
+                    ReadBytes(DistDll(row.architecture)));
     }
 }
 
-// For its lifetime the process's temporary directory, the first the platform looks at, does
-// not exist.
+// For its lifetime TEMP and TMP name a folder that does not exist.
 struct CMissingTemporaryDirectory
 {
     CMissingTemporaryDirectory()
     {
-        ::GetEnvironmentVariableW(L"TMP", m_saved, MAX_PATH);
-        ::SetEnvironmentVariableW(L"TMP", L"C:\\TessalyNoSuchDirectory");
+        for (size_t i = 0; i < 2; ++i)
+        {
+            ::GetEnvironmentVariableW(s_names[i], m_saved[i], MAX_PATH);
+            ::SetEnvironmentVariableW(s_names[i], L"C:\\TessalyNoSuchDirectory");
+        }
     }
 
     ~CMissingTemporaryDirectory()
     {
-        ::SetEnvironmentVariableW(L"TMP", m_saved[0] ? m_saved : nullptr);
+        for (size_t i = 0; i < 2; ++i)
+        {
+            ::SetEnvironmentVariableW(s_names[i], m_saved[i][0] ? m_saved[i] : nullptr);
+        }
     }
 
-    wchar_t m_saved[MAX_PATH] = L"";
+    static constexpr const wchar_t *s_names[2] = {L"TEMP", L"TMP"};
+    wchar_t m_saved[2][MAX_PATH] = {L"", L""};
 };
-
-TEST(ResourceDLLDeployerTest, AFileThatCannotBeOpenedThrowsWithItsPath)
-{
-    const CMissingTemporaryDirectory missing;
-    const CWin32Exception e =
-        TestSupport::CatchException<CWin32Exception>([] { CResourceDLLDeployer(L"Tessaly-x64", L"PerfMonDll64"); });
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), e.GetError());
-    const std::wstring lead = L"CResourceDLLDeployer::CResourceDLLDeployer() - failed to create file: \"";
-    ASSERT_EQ(lead, e.GetWhere().substr(0, lead.size()));
-    EXPECT_NE(0u, FileNumber(L"Tessaly-x64", e.GetWhere().substr(lead.size(), e.GetWhere().size() - lead.size() - 1)));
-    EXPECT_EQ(L'"', e.GetWhere().back());
-}
 
 std::wstring Copy(const std::wstring &directory)
 {
@@ -175,7 +150,7 @@ TEST_F(CounterDeploymentTest, InstallCopiesBothBuildsAndLeavesNoTemporaryFiles)
     EXPECT_TRUE(Logged(m_log, L"Performance counters installed"));
     CPerformanceCounterInstaller installer;
     EXPECT_TRUE(installer.IsInstalled(TcpCounterSetName));
-    EXPECT_EQ(L"Tessaly.dll", installer.GetInstalledCounterDLLName(TcpCounterSetName));
+    EXPECT_EQ(L"%SystemRoot%\\System32\\Tessaly.dll", installer.GetInstalledCounterDLLName(TcpCounterSetName));
     EXPECT_TRUE(SameBytes(DistDll(L"x64"), Copy(m_system)));
     EXPECT_TRUE(SameBytes(DistDll(L"x86"), Copy(m_wow64)));
     for (const wchar_t *baseName : {L"Tessaly-x86", L"Tessaly-x64"})
@@ -239,6 +214,60 @@ TEST_F(CounterDeploymentTest, RemoveWhileACopyIsHeldKeepsEverythingUntilItIsRele
         EXPECT_FALSE(Exists(Copy(m_system)));
         EXPECT_FALSE(Exists(Copy(m_wow64)));
     }
+}
+
+// What a staging name may find already there: a file someone else planted, left alone.
+// In the temporary folder, the names the deployment used before it staged nothing there.
+TEST_F(CounterDeploymentTest, PlantedStagingFilesAreLeftAloneAndTheCopiesAreTheCarriedBuilds)
+{
+    std::vector<std::wstring> planted;
+    for (const std::wstring &directory : {m_system, m_wow64})
+    {
+        for (unsigned int attempt = 0; attempt < 3; ++attempt)
+        {
+            planted.push_back(CorvaneTools::Win32::StagingFileName(Copy(directory), attempt));
+        }
+    }
+    for (const wchar_t *baseName : {L"Tessaly-x86", L"Tessaly-x64"})
+    {
+        planted.push_back(NamePrefix(baseName) + L"1.tmp");
+    }
+    for (const std::wstring &path : planted)
+    {
+        CorvaneTools::Win32::SaveStringAsFile(path, std::string("planted"));
+    }
+    const bool installed = InstallPerformanceCounters(m_message);
+    for (const std::wstring &path : planted)
+    {
+        EXPECT_EQ("planted", ReadBytes(path)) << std::string(path.begin(), path.end());
+        ::DeleteFileW(path.c_str());
+    }
+    ASSERT_TRUE(installed) << std::string(m_message.begin(), m_message.end());
+    EXPECT_TRUE(SameBytes(DistDll(L"x64"), Copy(m_system)));
+    EXPECT_TRUE(SameBytes(DistDll(L"x86"), Copy(m_wow64)));
+}
+
+// The program itself, without a temporary folder: everything installed, exit code 0, and
+// the registration names the copy by its full path.
+TEST_F(CounterDeploymentTest, InstallWithoutATemporaryFolderInstallsEverything)
+{
+    ServiceProgramSupport::RunProgram({L"/noMessages", L"/remove"});
+    {
+        const CMissingTemporaryDirectory missing;
+        EXPECT_EQ(0u, ServiceProgramSupport::RunProgram({L"/noMessages", L"/install"}));
+    }
+    CPerformanceCounterInstaller installer;
+    EXPECT_TRUE(installer.IsInstalled(TcpCounterSetName));
+    EXPECT_TRUE(SameBytes(DistDll(L"x64"), Copy(m_system)));
+    EXPECT_TRUE(SameBytes(DistDll(L"x86"), Copy(m_wow64)));
+    wchar_t library[MAX_PATH] = L"";
+    DWORD type = REG_NONE;
+    DWORD bytes = sizeof(library);
+    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_LOCAL_MACHINE, ServiceProgramSupport::PerformanceKey.c_str(), L"Library",
+                                            RRF_RT_ANY | RRF_NOEXPAND, &type, library, &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_EQ(std::wstring(L"%SystemRoot%\\System32\\Tessaly.dll"), library);
+    EXPECT_EQ(0u, ServiceProgramSupport::RunProgram({L"/noMessages", L"/remove"}));
 }
 
 } // namespace

@@ -105,14 +105,22 @@ public:
         return messageBoxAnswer;
     }
 
-    HINSTANCE ShellExecuteW(const wchar_t *verb, const wchar_t *file, const wchar_t *parameters,
-                            const wchar_t *directory, int show) override
+    // Hands back launchedProcess, whose handle the caller then owns.
+    BOOL ShellExecuteExW(SHELLEXECUTEINFOW &info) override
     {
-        calls.push_back(L"ShellExecute " + Text(verb) + L" " + Text(file) + L" " + Text(directory) + L" " +
-                        std::to_wstring(show));
-        launchParameters = parameters;
-        return reinterpret_cast<HINSTANCE>(shellExecuteResult);
+        calls.push_back(L"ShellExecute " + Text(info.lpVerb) + L" " + Text(info.lpFile) + L" " +
+                        Text(info.lpDirectory) + L" " + std::to_wstring(info.nShow));
+        launchParameters = info.lpParameters;
+        info.hProcess = launchedProcess;
+        if (shellExecuteResult < 32)
+        {
+            ::SetLastError(static_cast<DWORD>(shellExecuteResult));
+            return FALSE;
+        }
+        return TRUE;
     }
+
+    HANDLE launchedProcess = nullptr;
 
     std::wstring launchParameters;
 

@@ -136,10 +136,11 @@ public:
         return m_vistaOrLater;
     }
 
-    int RunElevated(const std::wstring &title, const std::wstring &message, DWORD &error) override
+    int RunElevated(const std::wstring &title, const std::wstring &message, DWORD &error, DWORD &exitCode) override
     {
         m_elevationRequests.push_back({message, title});
         error = m_elevationError;
+        exitCode = m_elevatedExitCode;
         return m_elevationOutcome;
     }
 
@@ -181,6 +182,7 @@ public:
     bool m_accessDenied = false;
     int m_elevationOutcome = 1;
     DWORD m_elevationError = ERROR_FILE_NOT_FOUND;
+    DWORD m_elevatedExitCode = 0;
     DWORD m_dispatchExitCode = 0;
     std::function<void(const std::vector<SERVICE_TABLE_ENTRYW> &)> m_onDispatch;
 

@@ -236,7 +236,8 @@ TEST(ServiceControlManagerInterfaceTest, RunElevatedDeclinedReturnsOne)
 {
     CServiceControlManagerInterface scm(1);
     DWORD error = 77;
-    EXPECT_EQ(1, scm.RunElevated(L"Title", L"Run elevated?", error));
+    DWORD exitCode = 0;
+    EXPECT_EQ(1, scm.RunElevated(L"Title", L"Run elevated?", error, exitCode));
     EXPECT_EQ(77u, error);
 }
 
@@ -253,21 +254,50 @@ TESSALY_CHILD_MAIN(RunElevatedRelaunch)
     platform.shellExecuteResult = _wtoi(args.at(0).c_str());
     CServiceControlManagerInterface scm(1, platform, nullptr);
     DWORD error = 77;
-    const int result = scm.RunElevated(L"Title", L"Run elevated?", error);
+    DWORD exitCode = 77;
+    const int result = scm.RunElevated(L"Title", L"Run elevated?", error, exitCode);
     wchar_t **argv = nullptr;
     const int argc = scm.GetCommandLineArgs(argv);
     int count = 0;
     wchar_t **relaunched = ::CommandLineToArgvW((L"program " + platform.launchParameters).c_str(), &count);
     std::vector<std::wstring> expected(argv, argv + argc);
     expected[0] = L"program";
+    // The program's own file, whatever argv[0] says.
+    wchar_t program[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
     const std::vector<std::wstring> calls = {L"MessageBox 'Run elevated?' 'Title' 0x200005",
-                                             L"ShellExecute 'runas' '" + std::wstring(argv[0]) + L"' null 5"};
+                                             L"ShellExecute 'runas' '" + std::wstring(program) + L"' null 5"};
     const bool same = std::vector<std::wstring>(argv + 3, argv + argc) == s_relaunchArguments &&
                       std::vector<std::wstring>(relaunched, relaunched + count) == expected && calls == platform.calls;
     ::LocalFree(relaunched);
     std::wprintf(L"%d %lu %ls\n", result, error, platform.launchParameters.c_str());
     return same ? 0 : 1;
 }
+
+} // namespace
+
+// The elevated copy is waited for and its exit code is the outcome.
+TEST(ServiceControlManagerInterfaceTest, RunElevatedWaitsForTheCopyAndGivesItsExitCode)
+{
+    wchar_t command[] = L"cmd.exe /c exit 9";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &process));
+    ::CloseHandle(process.hThread);
+    CRecordingPlatform platform;
+    platform.messageBoxAnswer = IDRETRY;
+    platform.launchedProcess = process.hProcess;
+    CServiceControlManagerInterface scm(1, platform, nullptr);
+    DWORD error = 77;
+    DWORD exitCode = 0;
+    EXPECT_EQ(0, scm.RunElevated(L"Title", L"Run elevated?", error, exitCode));
+    EXPECT_EQ(9u, exitCode);
+    EXPECT_EQ(77u, error);
+}
+
+namespace {
 
 } // namespace
 

@@ -171,6 +171,14 @@ std::vector<CommandLineRow> CommandLineRows()
          installed + counterLine + L"Performance counters already installed", nullptr},
         {"RemoveCountersRefused", {L"/remove"}, CountersRefused, 0,
          removed + counterLine + L"Performance counters are not installed", nullptr},
+        {"InstallCountersThrow", {L"/install"}, CountersThrow, 5,
+         installed + counterLine + L"Exception whilst installing performance counters: X::Y() - broken", nullptr},
+        {"InstallDeniedNt6RelaunchedEndsWith9", {L"/install"},
+         [](CRecordingScm &scm, CFakeService &service) {
+             Denied(true, 0)(scm, service);
+             scm.m_elevatedExitCode = 9;
+         },
+         9, L"", ElevationAsked},
         {"RemoveCountersThrow", {L"/remove"}, CountersThrow, 0,
          removed + counterLine + L"Exception whilst removing performance counters: X::Y() - broken",
          [](CRecordingScm &scm, CFakeService &) { EXPECT_EQ(1u, scm.m_removed.size()); }},

@@ -290,8 +290,9 @@ TEST_F(PerformanceCounterInstallerTest, InstallAndUninstallBothDLLs)
     ASSERT_EQ(0x11u, InstallBoth());
     EXPECT_TRUE(m_installer.IsInstalled(m_name));
     DWORD type = REG_NONE;
-    EXPECT_EQ(m_fileName + L'\0', RawValue(m_performance, L"Library", type));
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    // The copy by full path, left for the reader to expand: a 32-bit one lands in SysWOW64.
+    EXPECT_EQ(L"%SystemRoot%\\System32\\" + m_fileName + L'\0', RawValue(m_performance, L"Library", type));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
     EXPECT_EQ(std::wstring(L"PerfData_Open") + L'\0', RawValue(m_performance, L"Open", type));
     EXPECT_EQ(std::wstring(L"PerfData_Collect") + L'\0', RawValue(m_performance, L"Collect", type));
     EXPECT_EQ(std::wstring(L"PerfData_Close") + L'\0', RawValue(m_performance, L"Close", type));
@@ -311,7 +312,7 @@ TEST_F(PerformanceCounterInstallerTest, InstallAndUninstallBothDLLs)
     EXPECT_EQ(first + 5, DwordValue(m_performance, L"Last Help"));
     EXPECT_EQ(first, m_installer.FirstCounterIndex(m_name));
     EXPECT_EQ(m_schema.GetChecksum(), m_installer.GetSchemaChecksum(m_name));
-    EXPECT_EQ(m_fileName, m_installer.GetInstalledCounterDLLName(m_name));
+    EXPECT_EQ(L"%SystemRoot%\\System32\\" + m_fileName, m_installer.GetInstalledCounterDLLName(m_name));
     EXPECT_EQ(L"Installer Test Object", InstalledText(L"Counter", first));
     EXPECT_EQ(L"Second", InstalledText(L"Counter", first + 4));
     EXPECT_EQ(L"Second help", InstalledText(L"Help", first + 5));
@@ -372,7 +373,7 @@ TEST_F(PerformanceCounterInstallerTest, TimeoutsExportAndALibraryByFullPath)
     EXPECT_EQ(3000u, DwordValue(m_performance, L"Collect Timeout"));
     RawValue(m_performance, L"Open Timeout", type);
     EXPECT_EQ(static_cast<DWORD>(REG_NONE), type);
-    EXPECT_EQ(L"TessalyTestCounters.dll", m_installer.GetInstalledCounterDLLName(m_name));
+    EXPECT_EQ(L"%SystemRoot%\\System32\\TessalyTestCounters.dll", m_installer.GetInstalledCounterDLLName(m_name));
     EXPECT_EQ(0u, m_installer.Uninstall(m_name));
     CNativeFileSystem native;
     EXPECT_FALSE(Exists(System64(L"TessalyTestCounters.dll")));
@@ -410,7 +411,7 @@ TEST_F(PerformanceCounterInstallerTest, UninstallWhileAnotherProcessHoldsTheCopy
         EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), m_installer.Uninstall(m_name));
         EXPECT_TRUE(m_installer.IsInstalled(m_name));
         EXPECT_EQ(first, m_installer.FirstCounterIndex(m_name));
-        EXPECT_EQ(m_fileName, m_installer.GetInstalledCounterDLLName(m_name));
+        EXPECT_EQ(L"%SystemRoot%\\System32\\" + m_fileName, m_installer.GetInstalledCounterDLLName(m_name));
         EXPECT_EQ(L"Installer Test Object", InstalledText(L"Counter", first));
         {
             CNativeFileSystem native;
@@ -424,4 +425,21 @@ TEST_F(PerformanceCounterInstallerTest, UninstallWhileAnotherProcessHoldsTheCopy
     ::CloseHandle(release);
     EXPECT_EQ(0u, m_installer.Uninstall(m_name));
     EXPECT_FALSE(m_installer.IsInstalled(m_name));
+}
+
+// Which Library values name copies the installer made (and so deletes on uninstall).
+TEST(PerformanceCounterInstallerNamesTest, CopiedFileNameOfALibraryValue)
+{
+    const std::pair<const wchar_t *, const wchar_t *> rows[] = {
+        {L"%SystemRoot%\\System32\\Tessaly.dll", L"Tessaly.dll"},
+        {L"%systemroot%\\system32\\Tessaly.dll", L"Tessaly.dll"},
+        {L"Tessaly.dll", L"Tessaly.dll"},
+        {L"%SystemRoot%\\System32\\sub\\Tessaly.dll", L""},
+        {L"C:\\Program Files\\Tessaly\\Tessaly.dll", L""},
+        {L"%SystemRoot%\\System32\\", L""},
+    };
+    for (const auto &row : rows)
+    {
+        EXPECT_EQ(std::wstring(row.second), CPerformanceCounterInstaller::CopiedFileName(row.first)) << row.first;
+    }
 }

@@ -33,3 +33,30 @@ TEST(CommandLineTest, QuotesOnlyWhatNeedsIt)
     EXPECT_EQ(L"\"a b\\\\\"", QuoteCommandLineArgument(L"a b\\"));
     EXPECT_EQ(L"\"\\\\\\\"x\"", QuoteCommandLineArgument(L"\\\"x"));
 }
+
+// The relaunch's parameters: relative values of path options made absolute against the
+// directory given, everything else as it was, each argument split back unchanged.
+TEST(CommandLineTest, ElevatedParametersMakePathOptionValuesAbsolute)
+{
+    const struct
+    {
+        std::vector<std::wstring> arguments;
+        std::wstring expected;
+    } rows[] = {
+        {{L"/install", L"/logPath", L"logs"}, L"/install /logPath C:\\work\\logs "},
+        {{L"/install", L"-LOGPATH", L".\\a\\..\\b"}, L"/install -LOGPATH C:\\work\\b "},
+        {{L"/logPath", L"."}, L"/logPath C:\\work "},
+        {{L"/logPath", L"C:\\Program Files\\Tessaly logs"}, L"/logPath \"C:\\Program Files\\Tessaly logs\" "},
+        {{L"/logPath", L"\\\\server\\share"}, L"/logPath \\\\server\\share "},
+        {{L"/logPath", L"my logs"}, L"/logPath \"C:\\work\\my logs\" "},
+        {{L"/poll", L"logs", L"logs"}, L"/poll logs logs "},
+        {{L"/logPath"}, L"/logPath "},
+        {{L"/logPath", L""}, L"/logPath \"\" "},
+        {{}, L""},
+    };
+    for (const auto &row : rows)
+    {
+        EXPECT_EQ(row.expected,
+                  CorvaneTools::Win32::ElevatedParameters(row.arguments, L"C:\\work", {L"logPath"}));
+    }
+}

@@ -6,6 +6,7 @@
 // Anything else samples the platform's tables. Its dumps are of kind 1 (a fifth of a
 // megabyte) unless TESSALY_DUMP_KIND names another.
 #include "service/ProgramEntry.h"
+#include "win32/LibraryLoader.h"
 #include "service/Service.h"
 #include "win32/SEHException.h"
 
@@ -128,6 +129,7 @@ std::unique_ptr<CService> MakeService()
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    CorvaneTools::Win32::RestrictLibrarySearchToSystemDirectory();
     const char *kind = std::getenv("TESSALY_DUMP_KIND");
     return static_cast<int>(RunProgram(&MakeService, kind ? std::strtoul(kind, nullptr, 10) : 1));
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "win32/FileUtils.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace CorvaneTools {
+namespace Win32 {
+
+// How many staging names ReplaceFileContents tries before it gives up.
+const unsigned int StagingAttempts = 16;
+
+// The name of attempt n to stage a new copy of destination: beside it, so that no one
+// who cannot write the destination's folder can touch the bytes on their way.
+std::wstring StagingFileName(const std::wstring &destination, unsigned int attempt);
+
+// Makes destination hold exactly these bytes, or leaves it as it was: a new file of a
+// staging name (never one that exists), written, flushed, then moved over destination in
+// one step. A failure deletes the staging file and throws CWin32Exception.
+void ReplaceFileContents(const std::wstring &destination, CByteView bytes);
+
+} // namespace Win32
+} // namespace CorvaneTools
