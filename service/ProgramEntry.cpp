@@ -9,7 +9,9 @@
 #include "win32/Exception.h"
 #include "win32/MiniDumper.h"
 #include "win32/ModuleInfo.h"
+#include "win32/ProtectedFolder.h"
 #include "win32/SEHException.h"
+#include "win32/SimpleMessageLog.h"
 #include "win32/StringConverter.h"
 #include "win32/ToString.h"
 
@@ -65,6 +67,41 @@ public:
     CInstalledDumper &operator=(const CInstalledDumper &) = delete;
 };
 
+// To the log when there is one, else to the debugger output.
+void Say(const std::wstring &line)
+{
+    if (CDebugTrace::IsWriting())
+    {
+        CDebugTrace::Log(line);
+        return;
+    }
+    ::OutputDebugStringW((line + L"\r\n").c_str());
+}
+
+// Stands in for the dumper when the dump folder is refused: crashes are still counted and
+// a process that keeps crashing still ends, but nothing is written.
+class CNoDumps : public CorvaneTools::Win32::ICreateMiniDumps
+{
+public:
+    std::wstring GetDumpFileNamePrefix() override
+    {
+        return std::wstring();
+    }
+    std::wstring GetDumpFileName() override
+    {
+        return std::wstring();
+    }
+    bool CreateMiniDump(const std::wstring &, EXCEPTION_POINTERS *) override
+    {
+        Say(L"Crash dump not written: its directory was refused");
+        return false;
+    }
+    bool CreateMiniDump(EXCEPTION_POINTERS *information) override
+    {
+        return CreateMiniDump(std::wstring(), information);
+    }
+};
+
 // The text an exception is reported with, for the log and for the message box alike.
 std::wstring Describe()
 {
@@ -98,12 +135,14 @@ std::wstring DumpDirectoryOf(const std::wstring &logPath)
     return separator == std::wstring::npos ? CorvaneTools::Win32::GetModulePath() : logPath.substr(0, separator);
 }
 
-// Where the log goes; without a log file the trace is pointed at a log that discards.
-bool StartLog(const std::wstring &name, const std::wstring &logPath, bool createLog,
+// Where the log goes; without a log file (none asked for, or every folder for it refused)
+// the trace is pointed at a log that discards.
+bool StartLog(const std::wstring &name, const std::wstring &logPath, CServiceOptions &options,
               CorvaneTools::Win32::ILogMessages &nullLog, CorvaneTools::Win32::ILogMessages *&previous)
 {
-    if (createLog)
+    if (options.ReadCreateLog() && !logPath.empty())
     {
+        CorvaneTools::Win32::CSimpleMessageLog::Instance().SetMaximumSize(options.ReadLogMaxSize());
         CDebugTrace::Instance().SetLogName(logPath);
         ::OutputDebugStringW((L"Service: \"" + name + L"\" starting, log file = " + logPath + L"\r\n").c_str());
         return false;
@@ -162,19 +201,36 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
         objects.manager->ProcessCommandLine();
 
         const std::wstring logPath = objects.service->GetLogFilePath();
+        CServiceOptions &options = objects.service->GetOptions();
         CorvaneTools::Win32::ILogMessages *previous = nullptr;
-        const bool replaced =
-            StartLog(name, logPath, objects.service->GetOptions().ReadCreateLog(), nullLog, previous);
+        const bool replaced = StartLog(name, logPath, options, nullLog, previous);
         CDebugTrace::Log(L"---");
         CDebugTrace::Log(L"Service: \"" + name + L"\" starting");
+        // Refused folders are said at once, whatever the action.
+        for (const std::wstring &ignored : options.TakeIgnoredSettings())
+        {
+            Say(ignored);
+        }
 
-        CorvaneTools::Win32::CMiniDumper dumper(DumpDirectoryOf(logPath), dumpKind, EveryFileNamePart);
-        CDebugTrace::Log(L"Will produce at most: " + CorvaneTools::Win32::ToString(MaximumDumps) + L" crash dumps");
+        const std::wstring dumpDirectory = DumpDirectoryOf(logPath);
+        const std::wstring hazard = CorvaneTools::Win32::FindFolderHazard(dumpDirectory);
+        CorvaneTools::Win32::CMiniDumper dumper(dumpDirectory, dumpKind, EveryFileNamePart);
+        CNoDumps noDumps;
+        CorvaneTools::Win32::ICreateMiniDumps *used = &dumper;
+        if (hazard.empty())
+        {
+            CDebugTrace::Log(L"Will produce at most: " + CorvaneTools::Win32::ToString(MaximumDumps) + L" crash dumps");
+        }
+        else
+        {
+            Say(L"Crash dump directory \"" + dumpDirectory + L"\" refused: " + hazard + L"; no crash dumps are written");
+            used = &noDumps;
+        }
         CDebugTrace::Log(L"If we attempt to produce more than : " +
                          CorvaneTools::Win32::ToString(static_cast<int>(DumpExitThreshold)) +
                          L" crash dumps then the service will shut down");
-        const CInstalledDumper installed(dumper);
-        CorvaneTools::Win32::InitialiseCrashDumps(&dumper, MaximumDumps, false, DumpExitThreshold,
+        const CInstalledDumper installed(*used);
+        CorvaneTools::Win32::InitialiseCrashDumps(used, MaximumDumps, !hazard.empty(), DumpExitThreshold,
                                                   &OnTooManyCrashDumps);
 
         result = RunService(objects);

@@ -2,7 +2,7 @@
 
 #include "win32/Exception.h"
 #include "win32/FileUtils.h"
-#include "win32/ModuleInfo.h"
+#include "win32/ProtectedFolder.h"
 #include "win32/RegistryKey.h"
 #include "win32/SystemDirectories.h"
 #include "win32/Win32Exception.h"
@@ -56,12 +56,6 @@ bool IsDirectory(const std::wstring &path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A path too long to be worth a log line is named by its length.
-std::wstring Shown(const std::wstring &path)
-{
-    return path.size() <= MAX_PATH ? L"\"" + path + L"\"" : L"of " + std::to_wstring(path.size()) + L" characters";
 }
 
 std::wstring LogPathError(const std::wstring &argument, const wchar_t *what, const std::wstring &path,
@@ -173,7 +167,7 @@ bool CServiceOptions::CheckRelativeLogPath(const std::wstring &argument, std::ws
     m_logPath = combined;
     try
     {
-        CorvaneTools::Win32::CreateDirectoriesIfRequired(m_logPath);
+        CorvaneTools::Win32::CreateProtectedDirectories(m_logPath);
     }
     catch (const CException &)
     {
@@ -296,21 +290,6 @@ std::wstring CServiceOptions::ReadLogPath()
     return path;
 }
 
-std::wstring CServiceOptions::GetLogFilePath()
-{
-    const std::wstring logPath = ReadLogPath();
-    if (!m_createLog)
-    {
-        return std::wstring();
-    }
-    // A log in the program's directory beats no log at all.
-    if (!logPath.empty() && LogDirectoryIsUsable(logPath))
-    {
-        return MakeLogFileName(logPath);
-    }
-    return MakeLogFileName(CorvaneTools::Win32::GetModulePath());
-}
-
 std::vector<std::wstring> CServiceOptions::TakeIgnoredSettings()
 {
     std::vector<std::wstring> ignored;
@@ -321,59 +300,24 @@ std::vector<std::wstring> CServiceOptions::TakeIgnoredSettings()
 // Only a value that is there but of another type or size is worth a line; a missing one
 // is the ordinary default.
 void CServiceOptions::NoteIgnoredValue(HKEY config, const wchar_t *name, const wchar_t *expected,
-                                       const wchar_t *instead)
+                                       const std::wstring &instead)
 {
     DWORD type = REG_NONE;
     DWORD bytes = 0;
     if (::RegQueryValueExW(config, name, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS)
     {
-        const std::wstring line = L"Config value " + std::wstring(name) + L" ignored: not a " + expected +
-                                  L" (type " + std::to_wstring(type) + L", " + std::to_wstring(bytes) + L" bytes); " +
-                                  instead;
-        // The log setting is read again by each of its users.
-        if (std::find(m_ignoredSettings.begin(), m_ignoredSettings.end(), line) == m_ignoredSettings.end())
-        {
-            m_ignoredSettings.push_back(line);
-        }
+        Note(L"Config value " + std::wstring(name) + L" ignored: not a " + expected + L" (type " +
+             std::to_wstring(type) + L", " + std::to_wstring(bytes) + L" bytes); " + instead);
     }
 }
 
-// A directory that exists but takes no file would lose the log and the crash dumps
-// without a word; opening the log file once tells.
-bool CServiceOptions::LogDirectoryIsUsable(const std::wstring &directory)
+// The log setting is read again by each of its users.
+void CServiceOptions::Note(const std::wstring &line)
 {
-    DWORD error = ERROR_SUCCESS;
-    try
+    if (std::find(m_ignoredSettings.begin(), m_ignoredSettings.end(), line) == m_ignoredSettings.end())
     {
-        CorvaneTools::Win32::CreateDirectoriesIfRequired(directory);
-        const HANDLE file = ::CreateFileW(MakeLogFileName(directory).c_str(), FILE_APPEND_DATA,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-        if (file != INVALID_HANDLE_VALUE)
-        {
-            ::CloseHandle(file);
-        }
+        m_ignoredSettings.push_back(line);
     }
-    catch (const CorvaneTools::Win32::CWin32Exception &e)
-    {
-        error = e.GetError();
-    }
-    catch (const CException &)
-    {
-        error = ERROR_INVALID_NAME;
-    }
-    if (error != ERROR_SUCCESS)
-    {
-        m_ignoredSettings.push_back(L"Log directory " + Shown(directory) + L" cannot be used (error " +
-                                    std::to_wstring(error) + L"); the log is in the program's directory");
-    }
-    return error == ERROR_SUCCESS;
-}
-
-std::wstring CServiceOptions::MakeLogFileName(const std::wstring &directory)
-{
-    return directory + L"\\CorvaneTessaly.log";
 }
 
 std::wstring CServiceOptions::GetConfigKeyPath() const

@@ -35,13 +35,18 @@ public:
     DWORD ReadPollInterval();
     bool ReadCreateLog();
     std::wstring ReadLogPath();
+    // The registry's LogMaxSize, in bytes: the default for 0, missing or unreadable, the
+    // smallest size the log takes for less than that.
+    DWORD ReadLogMaxSize();
 
     // Empty for no log file; in the program's directory when the log directory cannot be
-    // created or the log file cannot be written there.
+    // created, is refused (a link, or others may write into it) or the log file cannot be
+    // written there; empty too when the program's directory is refused as well.
     std::wstring GetLogFilePath();
 
     // What the reads above passed over (a registry value of the wrong type or size, an
-    // unusable log directory), one line each, for the log once it is open; then cleared.
+    // unusable or refused log directory), one line each, for the log once it is open;
+    // then cleared.
     std::vector<std::wstring> TakeIgnoredSettings();
     static std::wstring MakeLogFileName(const std::wstring &directory);
 
@@ -58,7 +63,8 @@ private:
     int ParsePoll(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
     int ParseLogPath(wchar_t **argv, int argc, int index, std::wstring &message, DWORD &result);
     bool CheckRelativeLogPath(const std::wstring &argument, std::wstring &message, DWORD &result);
-    void NoteIgnoredValue(HKEY config, const wchar_t *name, const wchar_t *expected, const wchar_t *instead);
+    void NoteIgnoredValue(HKEY config, const wchar_t *name, const wchar_t *expected, const std::wstring &instead);
+    void Note(const std::wstring &line);
     bool LogDirectoryIsUsable(const std::wstring &directory);
 
     std::wstring m_serviceName;

@@ -35,6 +35,52 @@ private:
     CSingleWriterMultipleReaderLock &m_lock;
 };
 
+// Names tried for one dump: the planted file and the one after it, and one more.
+const int s_namesTried = 3;
+
+// Listed rather than asked for its attributes: a link to nowhere has none, but is listed.
+// Wine 8 hides such a link from listings too (measured); the dump is then not written at
+// all, as the name is not free and no other is tried.
+bool IsTaken(const std::wstring &name)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW(name.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    ::FindClose(search);
+    return true;
+}
+
+// A dumper never writes over an existing file: a file (or link) at a dump's name is
+// someone else's, left alone, and the next name is tried while the naming gives another.
+// False, with name the last one tried, when no dump was written.
+template <typename TWrite>
+bool WriteUnderFreeName(ICreateMiniDumps &dumper, TWrite write, std::wstring &name)
+{
+    for (int tried = 0; tried < s_namesTried; ++tried)
+    {
+        const std::wstring previous = name;
+        name = dumper.GetDumpFileName();
+        if (tried > 0 && name == previous)
+        {
+            CDebugTrace::Log(L"Crash dump not written: the dump file names give no other name than \"" + name + L"\"");
+            return false;
+        }
+        if (write(name))
+        {
+            return true;
+        }
+        if (!IsTaken(name))
+        {
+            return false;
+        }
+        CDebugTrace::Log(L"Crash dump not written to \"" + name + L"\": a file of that name is there already");
+    }
+    return false;
+}
+
 } // namespace
 
 CCrashDumpPolicy::CCrashDumpPolicy()
@@ -148,18 +194,20 @@ void CCrashDumpPolicy::Refuse(long attempt)
 bool CCrashDumpPolicy::WriteDump(EXCEPTION_POINTERS *information)
 {
     CReadLockOwner lock(m_lock);
+    std::wstring name;
     if (m_customDumper)
     {
-        const std::wstring name = m_customDumper->GetDumpFileName();
-        if (m_customDumper->CreateMiniDump(name, information))
+        ICreateMiniDumps &dumper = *m_customDumper;
+        if (WriteUnderFreeName(
+                dumper, [&](const std::wstring &free) { return dumper.CreateMiniDump(free, information); }, name))
         {
             CDebugTrace::Log(L"Custom crash dump created: " + name + L"\"");
         }
         return true;
     }
     CMiniDumper dumper(0, 255);
-    const std::wstring name = dumper.GetDumpFileName();
-    if (dumper.WriteDump(2, name, information))
+    if (WriteUnderFreeName(
+            dumper, [&](const std::wstring &free) { return dumper.WriteDump(2, free, information); }, name))
     {
         CDebugTrace::Log(L"Default crash dump created: " + name + L"\"");
         return true;

@@ -11,9 +11,9 @@ namespace Win32 {
 namespace {
 
 // CreateDirectory reports "already exists" for a file of that name too.
-DWORD CreateOneDirectory(const std::wstring &path)
+DWORD CreateOneDirectory(const std::wstring &path, SECURITY_ATTRIBUTES *security)
 {
-    if (::CreateDirectoryW(path.c_str(), nullptr))
+    if (::CreateDirectoryW(path.c_str(), security))
     {
         return ERROR_SUCCESS;
     }
@@ -31,18 +31,18 @@ DWORD CreateOneDirectory(const std::wstring &path)
 
 } // namespace
 
-void CreateDirectoryIfRequired(const std::wstring &path)
+void CreateDirectoryIfRequired(const std::wstring &path, SECURITY_ATTRIBUTES *security)
 {
-    const DWORD error = CreateOneDirectory(path);
+    const DWORD error = CreateOneDirectory(path, security);
     if (error != ERROR_SUCCESS)
     {
         throw CWin32Exception(L"CreateDirectoryIfRequired()", error);
     }
 }
 
-void CreateDirectoriesIfRequired(const std::wstring &path)
+void CreateDirectoriesIfRequired(const std::wstring &path, SECURITY_ATTRIBUTES *security)
 {
-    const DWORD error = CreateOneDirectory(path);
+    const DWORD error = CreateOneDirectory(path, security);
     if (error == ERROR_SUCCESS)
     {
         return;
@@ -56,8 +56,8 @@ void CreateDirectoriesIfRequired(const std::wstring &path)
     {
         throw CWin32Exception(L"CreateDirectoriesIfRequired()", ERROR_PATH_NOT_FOUND);
     }
-    CreateDirectoriesIfRequired(path.substr(0, separator));
-    CreateDirectoryIfRequired(path);
+    CreateDirectoriesIfRequired(path.substr(0, separator), security);
+    CreateDirectoryIfRequired(path, security);
 }
 
 bool PathCombine(const std::wstring &directory, const std::wstring &name, std::wstring &path)

@@ -11,10 +11,11 @@
 namespace CorvaneTools {
 namespace Win32 {
 
-// Creates one directory; an existing directory is fine, an existing file is not.
-void CreateDirectoryIfRequired(const std::wstring &path);
-// Creates the directory and whatever parents are missing.
-void CreateDirectoriesIfRequired(const std::wstring &path);
+// Creates one directory; an existing directory is fine, an existing file is not. What it
+// creates gets the descriptor of security, or the inherited one without.
+void CreateDirectoryIfRequired(const std::wstring &path, SECURITY_ATTRIBUTES *security = nullptr);
+// Creates the directory and whatever parents are missing, each with that descriptor.
+void CreateDirectoriesIfRequired(const std::wstring &path, SECURITY_ATTRIBUTES *security = nullptr);
 
 // The platform's path combination, which also resolves "." and ".." parts.
 bool PathCombine(const std::wstring &directory, const std::wstring &name, std::wstring &path);

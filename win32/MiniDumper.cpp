@@ -164,7 +164,7 @@ CMiniDumper::CMiniDumper(DWORD kind, DWORD fileNameFlags) : CMiniDumper(std::wst
 CMiniDumper::CMiniDumper(const std::wstring &directory, DWORD kind, DWORD fileNameFlags)
     : m_dbgHelp(L"dbghelp.dll"), m_hasWriter(m_dbgHelp.GetProcAddress(L"MiniDumpWriteDump") != nullptr),
       m_dbgHelpLevel(GetDbgHelpLevel(m_dbgHelp)), m_fileNamePrefix(directory + L"\\" + ProgramFileName()),
-      m_kind(kind), m_fileNameFlags(fileNameFlags)
+      m_kind(kind), m_fileNameFlags(fileNameFlags), m_fileSecurity(ObjectProtection::PrivateFile)
 {
     AddRequiredModule(ProgramPath());
 }
@@ -257,8 +257,7 @@ bool CMiniDumper::WriteDumpFile(DWORD kind, const std::wstring &fileName, EXCEPT
     {
         return false;
     }
-    CSmartHandle file(::CreateFileW(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    CSmartHandle file(CreateDumpFile(fileName, m_fileSecurity));
     if (!file.IsValid())
     {
         return false;
@@ -285,6 +284,12 @@ bool CMiniDumper::WriteDumpFile(DWORD kind, const std::wstring &fileName, EXCEPT
         }
     }
     return written != FALSE;
+}
+
+HANDLE CMiniDumper::CreateDumpFile(const std::wstring &fileName, SECURITY_ATTRIBUTES *security)
+{
+    return ::CreateFileW(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
 }
 
 bool CMiniDumper::MiniDumpCallback(const MINIDUMP_CALLBACK_INPUT *input, MINIDUMP_CALLBACK_OUTPUT *output,

@@ -2,6 +2,7 @@
 
 #include "win32/ICreateMiniDumps.h"
 #include "win32/LibraryLoader.h"
+#include "win32/ObjectSecurity.h"
 
 #include <windows.h>
 #include <dbghelp.h>
@@ -51,6 +52,11 @@ public:
     virtual bool MiniDumpCallback(const MINIDUMP_CALLBACK_INPUT *input, MINIDUMP_CALLBACK_OUTPUT *output,
                                   DWORD mode);
 
+    // Creates the dump's file, never over an existing one: a file or link planted at the
+    // name is left alone and the write fails. The descriptor lets only SYSTEM and
+    // Administrators read it, as the dump holds the process's memory.
+    virtual HANDLE CreateDumpFile(const std::wstring &fileName, SECURITY_ATTRIBUTES *security);
+
     CMiniDumper(const CMiniDumper &) = delete;
     CMiniDumper &operator=(const CMiniDumper &) = delete;
 
@@ -84,6 +90,8 @@ private:
     DWORD m_kind;
     DWORD m_fileNameFlags;
     std::set<std::wstring> m_requiredModules;
+    // Made with the dumper, not while the process is crashing.
+    CObjectSecurity m_fileSecurity;
 };
 
 } // namespace Win32

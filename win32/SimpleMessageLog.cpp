@@ -1,19 +1,40 @@
 #include "win32/SimpleMessageLog.h"
 
+#include "win32/FileUtils.h"
 #include "win32/LockOwner.h"
 #include "win32/StringConverter.h"
 #include "win32/ToString.h"
+#include "win32/Win32Exception.h"
 
-#include <share.h>
+#include <algorithm>
+#include <cstdio>
 
 namespace CorvaneTools {
 namespace Win32 {
 
+namespace {
+
+// A failed close is not reported: the next line opens the file again.
+void CloseQuietly(CSmartHandle &file)
+{
+    try
+    {
+        file.Close();
+    }
+    catch (const CWin32Exception &)
+    {
+    }
+}
+
+} // namespace
+
 const char *const CSimpleMessageLog::NewLogLine = "****************New Log*****************\r\n";
 
 CSimpleMessageLog::CSimpleMessageLog()
-    : m_file(nullptr),
-      m_logName("CorvaneTools.log"),
+    : m_logName(L"CorvaneTools.log"),
+      m_bytes(0),
+      m_rollOverAt(DefaultMaximumSize),
+      m_maximumSize(DefaultMaximumSize),
       m_console(true),
       m_debugger(true),
       m_fileOutput(true),
@@ -24,10 +45,7 @@ CSimpleMessageLog::CSimpleMessageLog()
 
 CSimpleMessageLog::~CSimpleMessageLog()
 {
-    if (m_file)
-    {
-        std::fclose(m_file);
-    }
+    CloseQuietly(m_file);
 }
 
 CSimpleMessageLog &CSimpleMessageLog::Instance()
@@ -64,23 +82,40 @@ const std::string &CSimpleMessageLog::ThreadIdentifier()
     return *identifier;
 }
 
+// The name stays wide up to the file system: a narrow copy would best-fit the characters
+// the ANSI code page lacks into others, and so name another file.
 void CSimpleMessageLog::SetLogName(const std::wstring &name)
-{
-    SetLogName(CStringConverter::WtoA(name));
-}
-
-void CSimpleMessageLog::SetLogName(const std::string &name)
 {
     TLockOwner<CLockableObject> lock(m_lock);
     if (!name.empty())
     {
         m_logName = name;
     }
-    if (m_file)
-    {
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
+    CloseQuietly(m_file);
+    m_rollOverAt = m_maximumSize;
+}
+
+void CSimpleMessageLog::SetLogName(const std::string &name)
+{
+    SetLogName(CStringConverter::AtoW(name));
+}
+
+void CSimpleMessageLog::SetMaximumSize(DWORD bytes)
+{
+    TLockOwner<CLockableObject> lock(m_lock);
+    m_maximumSize = std::max(bytes, SmallestMaximumSize);
+    m_rollOverAt = m_maximumSize;
+}
+
+DWORD CSimpleMessageLog::GetMaximumSize() const
+{
+    return m_maximumSize;
+}
+
+std::string CSimpleMessageLog::RolledOverLine(unsigned long long bytes, const std::wstring &previousPart)
+{
+    return "Log rolled over at " + std::to_string(bytes) + " bytes; the previous part is " +
+           CStringConverter::WtoA(previousPart) + "\r\n";
 }
 
 void CSimpleMessageLog::LogMessage(const wchar_t *message, DWORD length)
@@ -140,27 +175,78 @@ void CSimpleMessageLog::LogMessage(const std::string &message)
     }
     if (m_fileOutput)
     {
-        // A file that could not be opened is tried again with the next message.
-        if (!m_file)
-        {
-            m_file = ::_fsopen(m_logName.c_str(), "ab", _SH_DENYNO);
-            if (m_file)
-            {
-                std::fputs(NewLogLine, m_file);
-            }
-        }
-        if (m_file)
-        {
-            const std::string line = prefix + time + message + "\r\n";
-            std::fwrite(line.data(), 1, line.size(), m_file);
-            // A line left in the buffer is late for whoever follows the file and lost when the
-            // process is killed.
-            std::fflush(m_file);
-        }
+        WriteToFile(prefix + time + message + "\r\n");
     }
     if (m_memoryList)
     {
         m_messages.push_back(prefix + time + message);
+    }
+}
+
+void CSimpleMessageLog::WriteToFile(const std::string &line)
+{
+    // A file that could not be opened is tried again with the next message.
+    if (!m_file.IsValid())
+    {
+        if (!OpenFile())
+        {
+            return;
+        }
+        Write(NewLogLine);
+    }
+    Write(line);
+    // After the line, so that a roll-over never splits one.
+    if (m_bytes >= m_rollOverAt)
+    {
+        RollOver();
+    }
+}
+
+bool CSimpleMessageLog::OpenFile()
+{
+    // Shared for deletion too, so that another process of the program can roll it over.
+    m_file = ::CreateFileW(m_logName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!m_file.IsValid())
+    {
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    m_bytes = ::GetFileSizeEx(m_file, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+    return true;
+}
+
+// Written straight to the file, not buffered: a line in a buffer is late for whoever
+// follows the file and lost when the process is killed.
+void CSimpleMessageLog::Write(const std::string &bytes)
+{
+    DWORD written = 0;
+    ::WriteFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    m_bytes += written;
+}
+
+void CSimpleMessageLog::RollOver()
+{
+    const unsigned long long bytes = m_bytes;
+    CloseQuietly(m_file);
+    const std::wstring previous = m_logName + L".1";
+    if (::MoveFileExW(m_logName.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING))
+    {
+        m_rollOverAt = m_maximumSize;
+        if (OpenFile())
+        {
+            Write(RolledOverLine(bytes, GetFileNamePart(previous)));
+        }
+        return;
+    }
+    // A program holds the file without letting it be renamed: the file goes on, and the
+    // next try waits for another maximum's worth of lines.
+    const DWORD error = ::GetLastError();
+    m_rollOverAt = bytes + m_maximumSize;
+    if (OpenFile())
+    {
+        Write("Log not rolled over at " + std::to_string(bytes) + " bytes: renaming it to " +
+              CStringConverter::WtoA(GetFileNamePart(previous)) + " failed (error " + std::to_string(error) + ")\r\n");
     }
 }
 

@@ -4,7 +4,9 @@
 #include "tests/application/ServiceProgramSupport.h"
 #include "tests/support/LoopbackConnections.h"
 #include "tests/support/ProviderRegistrationLock.h"
+#include "tests/support/UnsafeFolders.h"
 #include "tests/support/WaitUntil.h"
+#include "win32/ProtectedFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +56,8 @@ std::string Narrow(const std::wstring &text)
     return std::string(text.begin(), text.end());
 }
 
-const std::wstring Unwritable = L"Z:\\sys";
+// Not Z:\sys itself: a mount point, which this platform reports as a reparse point.
+const std::wstring Unwritable = L"Z:\\sys\\kernel";
 // 32 KB with its terminating zero.
 const size_t LongPathCharacters = 16383;
 
@@ -99,6 +102,23 @@ const CBadConfiguration Cases[] = {
      LogPlace::Program, 2000,
      [](const std::wstring &logs) {
          return UnusableDirectory("\"" + Narrow(logs) + "\\file.txt\\logs\"", ERROR_ALREADY_EXISTS);
+     }},
+    // Others could plant a link there under the log's name.
+    {"LogPathWritableByEveryone", L"LogPath",
+     [](const std::wstring &logs) {
+         TestSupport::MakeFolderWritableByEveryone(logs + L"\\open");
+         return Text(logs + L"\\open");
+     },
+     LogPlace::Program, 2000,
+     [](const std::wstring &logs) {
+         return "Log directory \"" + Narrow(logs) + "\\open\" refused: " +
+                Narrow(CorvaneTools::Win32::FindFolderHazard(logs + L"\\open")) +
+                "; the log is in the program's directory";
+     }},
+    {"LogMaxSizeAsText", L"LogMaxSize", [](const std::wstring &) { return Text(L"4096"); }, LogPlace::Configured, 2000,
+     [](const std::wstring &) {
+         return std::string("Config value LogMaxSize ignored: not a REG_DWORD (type 1, 10 bytes); the log rolls over "
+                            "at 10485760 bytes");
      }},
     // A directory of the host that takes no file, whoever asks.
     {"LogPathUnwritable", L"LogPath", [](const std::wstring &) { return Text(Unwritable); }, LogPlace::Program, 2000,

@@ -4,6 +4,8 @@
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/UnsafeFolders.h"
+#include "win32/ProtectedFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,11 @@ FaultRun RunFaulting(const std::wstring &mode, const TestSupport::CScratchDirect
 size_t Count(const std::vector<std::string> &lines, const std::string &line)
 {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::string Narrow(const std::wstring &text)
+{
+    return std::string(text.begin(), text.end());
 }
 
 bool HasPrefix(const std::vector<std::string> &lines, const std::string &prefix)
@@ -138,4 +145,34 @@ TEST(CrashDumpProgramTest, WithoutALogTheDumpIsBesideTheProgram)
     const FaultRun run = RunFaulting(L"access", nullptr);
     EXPECT_EQ(1u, run.dumps.size());
     removeDumps();
+}
+
+// A copy of the program in a folder everyone may write into, asked for a log and made to
+// fault: it takes neither its log nor its dumps there, and says so on the debugger output,
+// as no log is open to say it in.
+TEST(CrashDumpProgramTest, AProgramFolderOthersMayWriteIntoTakesNeitherLogNorDumps)
+{
+    TestSupport::CScratchDirectory scratch(L"TessalyOpenFolder");
+    const std::wstring folder = scratch / L"open";
+    ASSERT_TRUE(TestSupport::MakeFolderWritableByEveryone(folder));
+    const std::wstring program = folder + L"\\" + FaultProgram;
+    ASSERT_TRUE(::CopyFileW((TestSupport::ThisFolder() + L"\\" + FaultProgram).c_str(), program.c_str(), TRUE));
+    ::SetEnvironmentVariableW(L"TESSALY_FAULT", L"access");
+    std::vector<std::string> debugOutput;
+    DWORD exitCode = STILL_ACTIVE;
+    {
+        TestSupport::CChildProcess child(L"", {L"/noMessages", L"/run", L"/createLog"}, program, true);
+        exitCode = child.WaitDebugging(debugOutput, 120000);
+    }
+    ::SetEnvironmentVariableW(L"TESSALY_FAULT", nullptr);
+    EXPECT_NE(static_cast<DWORD>(STILL_ACTIVE), exitCode);
+    const std::wstring why = CorvaneTools::Win32::FindFolderHazard(folder);
+    ASSERT_NE(L"", why);
+    const std::string refused = "\"" + Narrow(folder) + "\" refused: " + Narrow(why);
+    EXPECT_EQ(1u, Count(debugOutput, "Log directory " + refused + "; no log file is written\r\n"));
+    EXPECT_EQ(1u, Count(debugOutput, "Crash dump directory " + refused + "; no crash dumps are written\r\n"));
+    // The fault happened, and its dump was not written.
+    EXPECT_LE(1u, Count(debugOutput, "Crash dump not written: its directory was refused\r\n"));
+    EXPECT_TRUE(ServiceProgramSupport::DumpFiles(folder, FaultProgram).empty());
+    EXPECT_FALSE(TestSupport::Exists(folder + L"\\CorvaneTessaly.log"));
 }

@@ -1,12 +1,15 @@
 #include "service/ServiceOptions.h"
 
 #include "win32/Exception.h"
+#include "win32/ProtectedFolder.h"
 
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestNames.h"
+#include "tests/support/UnsafeFolders.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -348,6 +351,94 @@ TEST(ServiceOptions, PlacesTheLogFile)
         EXPECT_EQ(c.expected, options.GetLogFilePath());
     }
     EXPECT_TRUE(TestSupport::Exists(scratch / L"new\\deep"));
+}
+
+std::vector<BYTE> Dword(DWORD value)
+{
+    const BYTE *begin = reinterpret_cast<const BYTE *>(&value);
+    return std::vector<BYTE>(begin, begin + sizeof(value));
+}
+
+struct LogMaxSizeCase
+{
+    const char *what;
+    DWORD type; // REG_NONE: no value
+    std::vector<BYTE> data;
+    DWORD expected;
+    std::wstring line;
+};
+
+const std::wstring s_logMaxSizeIgnored = L"Config value LogMaxSize ignored: not a REG_DWORD ";
+const std::wstring s_logMaxSizeRaised = L"Config value LogMaxSize raised to 4096 bytes, the smallest allowed (it was ";
+
+const LogMaxSizeCase s_logMaxSizes[] = {
+    {"absent", REG_NONE, {}, 10485760, L""},
+    {"text", REG_SZ, Bytes(L"4096"), 10485760,
+     s_logMaxSizeIgnored + L"(type 1, 10 bytes); the log rolls over at 10485760 bytes"},
+    {"eight bytes", REG_QWORD, {0, 0x10, 0, 0, 0, 0, 0, 0}, 10485760,
+     s_logMaxSizeIgnored + L"(type 11, 8 bytes); the log rolls over at 10485760 bytes"},
+    {"two bytes", REG_BINARY, {0, 0x10}, 10485760,
+     s_logMaxSizeIgnored + L"(type 3, 2 bytes); the log rolls over at 10485760 bytes"},
+    {"zero, the default", REG_DWORD, Dword(0), 10485760, L""},
+    {"one byte", REG_DWORD, Dword(1), 4096, s_logMaxSizeRaised + L"1)"},
+    {"just below the smallest", REG_DWORD, Dword(4095), 4096, s_logMaxSizeRaised + L"4095)"},
+    {"the smallest", REG_DWORD, Dword(4096), 4096, L""},
+    {"a megabyte", REG_DWORD, Dword(1048576), 1048576, L""},
+    {"the largest", REG_DWORD, Dword(0xFFFFFFFF), 0xFFFFFFFF, L""},
+};
+
+TEST(ServiceOptions, ReadsTheLogsMaximumSize)
+{
+    for (const LogMaxSizeCase &c : s_logMaxSizes)
+    {
+        SCOPED_TRACE(c.what);
+        const CServiceKey key;
+        key.SetDword(L"Log", 1);
+        if (c.type != REG_NONE)
+        {
+            key.Set(L"LogMaxSize", c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
+        }
+        CServiceOptions options(key.Name());
+        EXPECT_EQ(c.expected, options.ReadLogMaxSize());
+        EXPECT_EQ(c.line.empty() ? std::vector<std::wstring>() : std::vector<std::wstring>{c.line},
+                  options.TakeIgnoredSettings());
+    }
+    EXPECT_EQ(10485760u, CServiceOptions(TestSupport::UniqueName(L"absent")).ReadLogMaxSize());
+}
+
+// Whoever may write into the log's folder could plant a link at the log's name: the
+// folder is refused before anything is written there, and the log is beside the program.
+TEST(ServiceOptions, RefusesALogFolderOthersMayChange)
+{
+    const CScratchDirectory scratch(L"refused");
+    ASSERT_TRUE(::CreateDirectoryW((scratch / L"target").c_str(), nullptr));
+    const struct
+    {
+        const char *what;
+        std::function<bool(const std::wstring &)> make;
+    } cases[] = {
+        {"writable by everyone", [](const std::wstring &path) { return TestSupport::MakeFolderWritableByEveryone(path); }},
+        {"a link", [&](const std::wstring &path) { return TestSupport::MakeLink(path, scratch / L"target", true); }},
+    };
+    int made = 0;
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const std::wstring folder = scratch / (L"logs" + std::to_wstring(++made));
+        ASSERT_TRUE(c.make(folder));
+        CServiceOptions options(TestSupport::UniqueName(L"absent"));
+        std::wstring message;
+        DWORD result = 0;
+        ASSERT_EQ(2, Parse(options, {L"/run", L"/logPath", folder}, 1, message, result));
+        EXPECT_EQ(ProgramDirectory() + s_logFile, options.GetLogFilePath());
+        const std::wstring why = CorvaneTools::Win32::FindFolderHazard(folder);
+        ASSERT_NE(L"", why);
+        EXPECT_EQ(std::vector<std::wstring>{L"Log directory \"" + folder + L"\" refused: " + why +
+                                            L"; the log is in the program's directory"},
+                  options.TakeIgnoredSettings());
+        EXPECT_FALSE(TestSupport::Exists(folder + s_logFile));
+        EXPECT_FALSE(TestSupport::Exists(scratch / L"target" + s_logFile));
+    }
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "win32/CrashDumps.h"
+#include "win32/MiniDumper.h"
 #include "win32/Win32Exception.h"
 
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/UnsafeFolders.h"
 #include "tests/win32/CrashDumpTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -195,4 +197,58 @@ TEST(CrashDumpPolicyTest, TooManyAttemptsWithoutCallbackEndTheProcessWithExitCod
     ASSERT_EQ(4u, messages.size());
     EXPECT_EQ("Did not create crash dump. Already created: 1 (attempt: 3)", messages[2]);
     EXPECT_EQ("Too many mini dumps created, exiting with exit code 1.", messages[3]);
+}
+
+// A file or link planted at the next dump's name stays as it is: the dump takes the name
+// after it, or, where the naming has no other name, is not written.
+TEST(CrashDumpPolicyTest, ADumpNeverGoesWhereAFileWasPlanted)
+{
+    const struct
+    {
+        const char *what;
+        DWORD fileNameFlags;
+        bool link;
+        bool written;
+    } cases[] = {
+        {"file at the next name", CMiniDumper::FileNameSequence, false, true},
+        {"link at the next name", CMiniDumper::FileNameSequence, true, true},
+        {"file at the only name", 0, false, false},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        TestSupport::CScratchDirectory scratch(L"CrashDumpPolicy");
+        TestSupport::WriteBytes(scratch / L"elsewhere.txt", "elsewhere");
+        CMiniDumper dumper(scratch.Path(), 0, c.fileNameFlags);
+        // The sequence is process-wide: the name taken now tells the next one.
+        const std::wstring now = dumper.GetDumpFileName();
+        const std::wstring prefix = dumper.GetDumpFileNamePrefix();
+        const auto named = [&](unsigned long step) {
+            return c.fileNameFlags ? prefix + L"-" + std::to_wstring(std::stoul(now.substr(prefix.size() + 1)) + step) +
+                                         L".dmp"
+                                   : now;
+        };
+        const std::wstring planted = named(1);
+        if (c.link)
+        {
+            ASSERT_TRUE(TestSupport::MakeLink(planted, scratch / L"elsewhere.txt", false));
+        }
+        else
+        {
+            TestSupport::WriteBytes(planted, "planted");
+        }
+        CCrashDumpPolicy policy;
+        CCapturedLog log;
+        policy.InitialiseCrashDumps(&dumper, 0, true, 0, nullptr);
+        policy.GenerateCrashDump(nullptr, true);
+
+        EXPECT_EQ(c.link ? "elsewhere" : "planted", TestSupport::ReadBytes(planted));
+        EXPECT_EQ("elsewhere", TestSupport::ReadBytes(scratch / L"elsewhere.txt"));
+        Lines expected = {"Crash dump not written to \"" + Narrow(planted) + "\": a file of that name is there already"};
+        expected.push_back(c.written ? "Custom crash dump created: " + Narrow(named(2)) + "\""
+                                     : "Crash dump not written: the dump file names give no other name than \"" +
+                                           Narrow(planted) + "\"");
+        EXPECT_EQ(expected, log.Messages());
+        EXPECT_EQ(c.written, TestSupport::Exists(named(2)) && TestSupport::ReadBytes(named(2)).substr(0, 4) == "MDMP");
+    }
 }

@@ -1,7 +1,10 @@
 #include "win32/DebugTrace.h"
 #include "win32/SimpleMessageLog.h"
 
+#include "win32/StringConverter.h"
+
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +37,12 @@ std::string ReadFile(const std::string &path)
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
+}
+
+// The roll-over line names the previous part without its folder.
+std::string PreviousPartName(const std::string &path)
+{
+    return path.substr(path.find_last_of('\\') + 1) + ".1";
 }
 
 std::string Id()
@@ -252,5 +261,139 @@ TEST(MessageLogTest, NothingIsWrittenOnceTheTraceIsGone)
     EXPECT_NE(std::string::npos, content.find(": still running\r\n"));
     EXPECT_EQ(std::string::npos, content.find("too late"));
     EXPECT_NE(std::string::npos, child.Output().find("trace unavailable at exit")) << child.Output();
+    ::DeleteFileA(path.c_str());
+}
+
+// Not the system's ANSI code page: a narrow copy of the name would best-fit the letters
+// into others (or "?") and write another file.
+TEST(MessageLogTest, TheFileIsOpenedByItsWideName)
+{
+    wchar_t folder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = folder + TestSupport::UniqueName(L"\u0416\u4e2d\u0141.log");
+    const std::string narrow = CorvaneTools::Win32::CStringConverter::WtoA(path);
+    ASSERT_NE(std::wstring(narrow.begin(), narrow.end()), path) << "the code page holds the letters after all";
+    {
+        CSimpleMessageLog log;
+        log.SetLogName(path);
+        log.LogMessage("wide");
+    }
+    EXPECT_EQ(s_header + Id() + "wide\r\n", TestSupport::ReadBytes(path));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(narrow.c_str()));
+    ::DeleteFileW(path.c_str());
+}
+
+TEST(MessageLogTest, TheMaximumSizeIsTenMegabytesAndAtLeastFourKilobytes)
+{
+    CSimpleMessageLog log;
+    EXPECT_EQ(10485760u, log.GetMaximumSize());
+    const struct
+    {
+        DWORD set;
+        DWORD expected;
+    } cases[] = {{0, 4096}, {1, 4096}, {4095, 4096}, {4096, 4096}, {65536, 65536}, {0xFFFFFFFF, 0xFFFFFFFF}};
+    for (const auto &c : cases)
+    {
+        log.SetMaximumSize(c.set);
+        EXPECT_EQ(c.expected, log.GetMaximumSize()) << c.set;
+    }
+}
+
+// Two threads write past the maximum once: the first part becomes .log.1, the new file
+// begins with the roll-over line, and every line is in one of the two, whole and in order.
+TEST(MessageLogTest, RollsOverOnceAtTheMaximumSizeLosingNoLine)
+{
+    const std::string path = TempPath(L"rolled.log");
+    const std::string previous = path + ".1";
+    TestSupport::WriteBytes(std::wstring(previous.begin(), previous.end()), "an older part, replaced\r\n");
+    const int linesEach = 30;
+    const std::string fill(80, '.');
+    {
+        CSimpleMessageLog log;
+        log.SetMaximumSize(4096);
+        log.SetLogName(path);
+        auto writer = [&](const char *name) {
+            log.SetThreadIdentifier(std::string(name));
+            for (int i = 0; i < linesEach; ++i)
+            {
+                log.LogMessage(std::to_string(i) + " " + fill);
+            }
+        };
+        std::thread a(writer, "A");
+        std::thread b(writer, "B");
+        a.join();
+        b.join();
+    }
+    const std::string first = ReadFile(previous);
+    const std::string second = ReadFile(path);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((path + ".2").c_str()));
+    EXPECT_EQ(s_header, first.substr(0, s_header.size()));
+    EXPECT_GE(first.size(), 4096u);
+    const std::string name = PreviousPartName(path);
+    const std::string rolled = CSimpleMessageLog::RolledOverLine(first.size(), std::wstring(name.begin(), name.end()));
+    EXPECT_EQ("Log rolled over at " + std::to_string(first.size()) + " bytes; the previous part is " + name + "\r\n",
+              rolled);
+    ASSERT_EQ(rolled, second.substr(0, rolled.size()));
+    // Each thread's lines, counted across both parts.
+    std::istringstream lines(first.substr(s_header.size()) + second.substr(rolled.size()));
+    int next[2] = {0, 0};
+    for (std::string line; std::getline(lines, line);)
+    {
+        const int who = line[0] == 'A' ? 0 : 1;
+        ASSERT_EQ(std::string(who ? "B" : "A") + ": " + std::to_string(next[who]) + " " + fill + "\r", line);
+        ++next[who];
+    }
+    EXPECT_EQ(linesEach, next[0]);
+    EXPECT_EQ(linesEach, next[1]);
+    ::DeleteFileA(path.c_str());
+    ::DeleteFileA(previous.c_str());
+}
+
+// The size is counted from what the file held when it was opened.
+TEST(MessageLogTest, AFileAlreadyPastTheMaximumRollsOverAtTheFirstLine)
+{
+    const std::string path = TempPath(L"large.log");
+    const std::string old(5000, 'x');
+    TestSupport::WriteBytes(std::wstring(path.begin(), path.end()), old);
+    {
+        CSimpleMessageLog log;
+        log.SetMaximumSize(4096);
+        log.SetLogName(path);
+        log.LogMessage("first");
+        log.LogMessage("second");
+    }
+    const std::string firstPart = old + s_header + Id() + "first\r\n";
+    const std::string name = PreviousPartName(path);
+    EXPECT_EQ(firstPart, ReadFile(path + ".1"));
+    EXPECT_EQ(CSimpleMessageLog::RolledOverLine(firstPart.size(), std::wstring(name.begin(), name.end())) + Id() +
+                  "second\r\n",
+              ReadFile(path));
+    ::DeleteFileA(path.c_str());
+    ::DeleteFileA((path + ".1").c_str());
+}
+
+// A reader that holds the file without letting it be renamed: the log goes on in the same
+// file, says so once, and tries again only after another maximum's worth.
+TEST(MessageLogTest, AFileThatCannotBeRenamedGoesOn)
+{
+    const std::string path = TempPath(L"held.log");
+    const std::wstring wide(path.begin(), path.end());
+    TestSupport::WriteBytes(wide, std::string(5000, 'x'));
+    const HANDLE reader = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    {
+        CSimpleMessageLog log;
+        log.SetMaximumSize(4096);
+        log.SetLogName(path);
+        log.LogMessage("first");
+        log.LogMessage("second");
+    }
+    ::CloseHandle(reader);
+    const size_t atFirst = 5000 + s_header.size() + Id().size() + 7;
+    EXPECT_EQ(std::string(5000, 'x') + s_header + Id() + "first\r\nLog not rolled over at " + std::to_string(atFirst) +
+                  " bytes: renaming it to " + PreviousPartName(path) + " failed (error 32)\r\n" + Id() + "second\r\n",
+              ReadFile(path));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((path + ".1").c_str()));
     ::DeleteFileA(path.c_str());
 }

@@ -4,10 +4,15 @@
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/UnsafeFolders.h"
 #include "tests/win32/CrashDumpTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <regex>
@@ -216,4 +221,114 @@ TEST(MiniDumperTest, RequiredModulesAreUpperCaseBaseNamesStartingWithTheProgram)
         [&] { dumper.AddRequiredModule(L"C:\\" + std::wstring(300, L'a') + L".dll"); });
     EXPECT_EQ(L"CMiniDumper::AddRequiredModule()", e.GetWhere());
     EXPECT_EQ(L"Path split failed: 34", e.GetMessage());
+}
+
+namespace {
+
+// Keeps the descriptor the dumper hands to the file's creation, as text.
+class CDescriptorRecordingDumper : public CMiniDumper
+{
+public:
+    using CMiniDumper::CMiniDumper;
+
+    HANDLE CreateDumpFile(const std::wstring &fileName, SECURITY_ATTRIBUTES *security) override
+    {
+        LPWSTR text = nullptr;
+        if (security && ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                            security->lpSecurityDescriptor, SDDL_REVISION_1,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+        {
+            m_passed = text;
+            ::LocalFree(text);
+        }
+        m_inheritable = security && security->bInheritHandle;
+        return CMiniDumper::CreateDumpFile(fileName, security);
+    }
+
+    std::wstring m_passed;
+    bool m_inheritable = true;
+};
+
+std::wstring SidText(PSID sid)
+{
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text))
+    {
+        return L"?";
+    }
+    const std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
+
+std::wstring OwnUserSid()
+{
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[256];
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    ::CloseHandle(token);
+    return SidText(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid);
+}
+
+} // namespace
+
+// The dump holds the process's memory: only SYSTEM and Administrators may read it. This
+// platform keeps no descriptor of its own: it turns the one given into Unix mode bits and
+// reads back SYSTEM and the owner (this process's user, standing for Administrators), so
+// the descriptor handed over is checked where it is handed over, and the one read back
+// for granting nobody else anything.
+TEST(MiniDumperTest, TheDumpFileIsReadableBySystemAndAdministratorsOnly)
+{
+    TestSupport::CScratchDirectory scratch(L"MiniDumper");
+    CDescriptorRecordingDumper dumper(scratch.Path(), 0, 0);
+    const std::wstring name = scratch / L"private.dmp";
+    ASSERT_TRUE(dumper.CreateMiniDump(name, nullptr));
+    EXPECT_EQ(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", dumper.m_passed);
+    EXPECT_FALSE(dumper.m_inheritable);
+
+    const HANDLE file = ::CreateFileW(name.c_str(), READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                &descriptor));
+    ::CloseHandle(file);
+    ASSERT_NE(nullptr, dacl);
+    const std::wstring allowed[] = {L"S-1-5-18", L"S-1-5-32-544", OwnUserSid()};
+    for (DWORD index = 0; index < dacl->AceCount; ++index)
+    {
+        ACCESS_ALLOWED_ACE *ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, index, reinterpret_cast<void **>(&ace)));
+        const std::wstring sid = SidText(&ace->SidStart);
+        std::printf("  read back: type %u, %s, access 0x%08lx\n", ace->Header.AceType, Narrow(sid).c_str(),
+                    static_cast<unsigned long>(ace->Mask));
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
+        {
+            EXPECT_NE(std::end(allowed), std::find(std::begin(allowed), std::end(allowed), sid)) << Narrow(sid);
+        }
+    }
+    ::LocalFree(descriptor);
+}
+
+// A file or a link at the dump's name is someone else's: it is never written through.
+TEST(MiniDumperTest, ANameAlreadyTakenIsLeftAloneAndNothingIsWritten)
+{
+    TestSupport::CScratchDirectory scratch(L"MiniDumper");
+    TestSupport::WriteBytes(scratch / L"elsewhere.txt", "a file the link points at");
+    TestSupport::WriteBytes(scratch / L"planted.dmp", "planted");
+    ASSERT_TRUE(TestSupport::MakeLink(scratch / L"link.dmp", scratch / L"elsewhere.txt", false));
+    TestSupport::WriteBytes(scratch / L"gone.txt", "deleted once linked");
+    ASSERT_TRUE(TestSupport::MakeLink(scratch / L"nowhere.dmp", scratch / L"gone.txt", false));
+    ASSERT_TRUE(::DeleteFileW((scratch / L"gone.txt").c_str()));
+    CMiniDumper dumper(scratch.Path(), 0, 0);
+    for (const wchar_t *taken : {L"planted.dmp", L"link.dmp", L"nowhere.dmp"})
+    {
+        EXPECT_FALSE(dumper.CreateMiniDump(scratch / taken, nullptr)) << Narrow(taken);
+    }
+    EXPECT_EQ("planted", TestSupport::ReadBytes(scratch / L"planted.dmp"));
+    EXPECT_EQ("a file the link points at", TestSupport::ReadBytes(scratch / L"elsewhere.txt"));
+    EXPECT_FALSE(TestSupport::Exists(scratch / L"gone.txt"));
 }
