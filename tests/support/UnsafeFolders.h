@@ -37,9 +37,13 @@ inline bool MakeFolderWritableByEveryone(const std::wstring &path)
 }
 
 // The host's path of a file under Wine; empty elsewhere.
-inline std::string UnixPath(const std::wstring &path)
+inline std::string UnixPath(std::wstring path)
 {
     typedef char *(__cdecl * UnixFileName)(const wchar_t *);
+    if (!path.empty() && path.back() == L'\\')
+    {
+        path.pop_back();
+    }
     const auto unixFileName = reinterpret_cast<UnixFileName>(
         reinterpret_cast<void *>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     char *name = unixFileName ? unixFileName(path.c_str()) : nullptr;

@@ -1,9 +1,9 @@
-#include "win32/LibraryLoader.h"
 #include "win32/StagingDirectory.h"
 #include "win32/Win32Exception.h"
 
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/UnsafeFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -16,30 +16,13 @@ using TestSupport::ReadBytes;
 
 namespace {
 
-// The test prefix's own file system, below the Windows calls: what another user could do
-// to a folder that Windows would not let this process do itself.
-std::string UnixPath(std::wstring path)
-{
-    typedef char *(CDECL * UnixNameFunction)(const wchar_t *);
-    const auto unixName =
-        CorvaneTools::Win32::LookUpFunction<UnixNameFunction>(L"kernel32.dll", "wine_get_unix_file_name");
-    if (!path.empty() && path.back() == L'\\')
-    {
-        path.pop_back();
-    }
-    char *name = unixName ? unixName(path.c_str()) : nullptr;
-    const std::string result = name ? name : "";
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return result;
-}
-
 // Wine hands back a Unix program's process as ended at once; a marker file tells when
 // the command is done.
 bool RunShell(const std::string &command)
 {
     const std::wstring marker = TestSupport::ThisFolder() + L"\\shell-done-" + std::to_wstring(::GetCurrentProcessId());
     ::DeleteFileW(marker.c_str());
-    const std::string text = command + "; touch '" + UnixPath(marker) + "'";
+    const std::string text = command + "; touch '" + TestSupport::UnixPath(marker) + "'";
     std::wstring line = L"/bin/sh -c \"" + std::wstring(text.begin(), text.end()) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -93,7 +76,7 @@ TEST(StagingDirectoryTest, TheCleanUpFollowsNoLinkPutInPlaceOfWhatItMade)
             // Not even its owner can move the folder while it is held.
             EXPECT_FALSE(::MoveFileW(staging.GetPath().c_str(), (scratch / L"moved").c_str()));
             path = staging.GetPath().substr(0, staging.GetPath().size() - 1);
-            staged = UnixPath(path);
+            staged = TestSupport::UnixPath(path);
             if (staged.empty())
             {
                 GTEST_SKIP() << "no Unix file system to swap things in";
@@ -105,7 +88,7 @@ TEST(StagingDirectoryTest, TheCleanUpFollowsNoLinkPutInPlaceOfWhatItMade)
             }
             for (size_t at; (at = swap.find("%V")) != std::string::npos;)
             {
-                swap.replace(at, 2, "'" + UnixPath(victim) + "'");
+                swap.replace(at, 2, "'" + TestSupport::UnixPath(victim) + "'");
             }
             ASSERT_TRUE(RunShell(swap));
         }
