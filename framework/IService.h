@@ -34,6 +34,13 @@ public:
     virtual void OnCommandLineError(const std::wstring &message) = 0;
     virtual bool InstallPerformanceCounters(std::wstring &reason) = 0;
     virtual bool RemovePerformanceCounters(std::wstring &reason) = 0;
+    // After an install or removal: whether its last step waits for the next restart, and
+    // the note that says which.
+    virtual bool RestartNeeded(std::wstring &note) const
+    {
+        (void)note;
+        return false;
+    }
     // The service's main routine, for the whole life of a started service.
     virtual void ServiceMain(IReportServiceStatus &status, IManageServiceNotifications &notifications, DWORD argc,
                              wchar_t **argv) = 0;

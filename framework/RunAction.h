@@ -23,5 +23,9 @@ enum RunAction : LONG
 // The exit code of an action that an exception ended, its message shown.
 const DWORD ActionFailedExitCode = 5;
 
+// An action done whose last step waits for the next restart, as the platform's installers
+// report it.
+const DWORD RestartNeededExitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+
 } // namespace Service
 } // namespace CorvaneTools

@@ -45,31 +45,12 @@ RunAction CServiceManager::ParseRunAction(int argc, wchar_t **argv, int &index)
 
 DWORD CServiceManager::ExecuteRunAction(RunAction action, const std::wstring &messagePrefix)
 {
-    std::wstring message;
-    std::wstring counters;
     switch (action)
     {
-    case Install: {
-        InstallServices();
-        message = messagePrefix + L"\n\nService installed";
-        bool failed = false;
-        if (HasPerformanceCounters() && !InstallPerformanceCounters(counters, &failed))
-        {
-            message += L"\n\n" + counters;
-        }
-        DisplayMessage(message);
-        // Counters that could not be installed are a failed install, whatever else was done.
-        return failed ? ActionFailedExitCode : 0;
-    }
+    case Install:
+        return InstallAction(messagePrefix);
     case Remove:
-        message = messagePrefix + L"\n\nService removed";
-        if (HasPerformanceCounters() && !RemovePerformanceCounters(counters))
-        {
-            message += L"\n\n" + counters;
-        }
-        RemoveServices();
-        DisplayMessage(message);
-        return 0;
+        return RemoveAction(messagePrefix);
     case RunAsProcess:
         GetSCM().SetDebugMode(Win32::ToString(static_cast<long>(action)), messagePrefix);
         StartServices();

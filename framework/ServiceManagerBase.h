@@ -53,12 +53,17 @@ protected:
     void ParseCommandLine();
     bool ParseServiceSpecificCommandLine(DWORD &result, std::wstring &message);
 
+    // Installs every service or, when one fails, none.
     void InstallServices();
     void RemoveServices();
-    // failed, when given, is set when a service's installation threw: a failure, not a
-    // refusal such as counters that are already installed.
+    // failed, when given, is set when a service's pass threw or gave a reason of its own:
+    // a failure, not the preset reason that says there was nothing to do.
     bool InstallPerformanceCounters(std::wstring &text, bool *failed = nullptr);
-    bool RemovePerformanceCounters(std::wstring &text);
+    bool RemovePerformanceCounters(std::wstring &text, bool *failed = nullptr);
+    // The install and remove actions whole: a failed step takes back what the action did
+    // (install) or keeps what is left to remove (remove), and exits ActionFailedExitCode.
+    DWORD InstallAction(const std::wstring &messagePrefix);
+    DWORD RemoveAction(const std::wstring &messagePrefix);
     DWORD HandleAccessDenied(const std::wstring &messagePrefix);
     DWORD StartServices();
 
@@ -85,9 +90,14 @@ private:
     DWORD CarryOutAction(const std::wstring &messagePrefix);
     DWORD CarryOutRunAction(const std::wstring &messagePrefix);
     bool RunCounterPass(const CCounterPass &pass, std::wstring &text, bool *failed = nullptr);
-    // Returns false when the service's operation threw.
+    // Returns false when the service's operation failed: it threw, or it gave its own reason.
     bool RunCounterPass(const CCounterPass &pass, CServiceRecord &record, std::wstring &text, bool &ok);
     DWORD GetServiceType() const;
+    // Removes the first count services again, logging what could not be.
+    void TakeBackServices(size_t count) noexcept;
+    // Shows the message with every service's restart note; RestartNeededExitCode when
+    // there is one.
+    DWORD Finish(const std::wstring &message);
     static std::wstring UnknownOptionText(const std::wstring &option);
     // For an argument that is not a switch at all.
     static std::wstring NotASwitchText(const std::wstring &argument);

@@ -1,6 +1,7 @@
 #include "framework/RequiresElevationException.h"
 #include "framework/ServiceManagerBase.h"
 #include "win32/CommandLine.h"
+#include "win32/DebugTrace.h"
 #include "win32/Exception.h"
 #include "win32/SEHException.h"
 #include "win32/StringConverter.h"
@@ -27,10 +28,37 @@ void CServiceManagerBase::InstallServices()
 {
     // Quoted when it has blanks: unquoted, the platform would try "C:\Program.exe" first.
     const std::wstring commandLine = Win32::QuoteCommandLineArgument(m_scm.GetExecutablePath()) + L" /service";
-    for (auto &record : m_records)
+    size_t installed = 0;
+    try
     {
-        m_scm.InstallService(record->name, GetServiceType(), record->service->GetConfiguration(), commandLine);
-        record->service->OnServiceInstalled();
+        for (auto &record : m_records)
+        {
+            m_scm.InstallService(record->name, GetServiceType(), record->service->GetConfiguration(), commandLine);
+            ++installed;
+            record->service->OnServiceInstalled();
+        }
+    }
+    catch (...)
+    {
+        TakeBackServices(installed);
+        throw;
+    }
+}
+
+void CServiceManagerBase::TakeBackServices(size_t count) noexcept
+{
+    for (size_t index = 0; index < count && index < m_records.size(); ++index)
+    {
+        const std::wstring &name = m_records[index]->name;
+        try
+        {
+            m_scm.RemoveService(name);
+            Win32::CDebugTrace::Log(L"Service: \"" + name + L"\" installation taken back");
+        }
+        catch (...)
+        {
+            Win32::CDebugTrace::Log(L"Service: \"" + name + L"\" installation NOT taken back; run /remove");
+        }
     }
 }
 
@@ -41,6 +69,75 @@ void CServiceManagerBase::RemoveServices()
         m_scm.RemoveService(record->name);
         record->service->OnServiceRemoved();
     }
+}
+
+DWORD CServiceManagerBase::InstallAction(const std::wstring &messagePrefix)
+{
+    InstallServices();
+    if (HasPerformanceCounters())
+    {
+        std::wstring counters;
+        bool ok = false;
+        try
+        {
+            ok = InstallPerformanceCounters(counters);
+        }
+        catch (...)
+        {
+            // Not even the rights to ask: nothing of this run may stay.
+            TakeBackServices(m_records.size());
+            throw;
+        }
+        if (!ok)
+        {
+            TakeBackServices(m_records.size());
+            DisplayMessage(messagePrefix + L"\n\nService NOT installed: installing the performance counters "
+                                           L"failed, and what was installed has been taken back.\n\n" +
+                           counters);
+            return ActionFailedExitCode;
+        }
+    }
+    return Finish(messagePrefix + L"\n\nService installed");
+}
+
+DWORD CServiceManagerBase::RemoveAction(const std::wstring &messagePrefix)
+{
+    std::wstring message = messagePrefix + L"\n\nService removed";
+    if (HasPerformanceCounters())
+    {
+        std::wstring counters;
+        bool failed = false;
+        if (!RemovePerformanceCounters(counters, &failed))
+        {
+            if (failed)
+            {
+                // The registration lives in the service's key: the service stays, so that
+                // a later removal still finds it.
+                DisplayMessage(messagePrefix + L"\n\nService NOT removed: removing the performance counters "
+                                               L"failed.\n\n" +
+                               counters);
+                return ActionFailedExitCode;
+            }
+            message += L"\n\n" + counters;
+        }
+    }
+    RemoveServices();
+    return Finish(message);
+}
+
+DWORD CServiceManagerBase::Finish(const std::wstring &message)
+{
+    std::wstring notes;
+    for (auto &record : m_records)
+    {
+        std::wstring note;
+        if (record->service->RestartNeeded(note))
+        {
+            notes += L"\n\n" + note;
+        }
+    }
+    DisplayMessage(message + notes);
+    return notes.empty() ? 0 : RestartNeededExitCode;
 }
 
 bool CServiceManagerBase::InstallPerformanceCounters(std::wstring &text, bool *failed)
@@ -56,7 +153,7 @@ bool CServiceManagerBase::InstallPerformanceCounters(std::wstring &text, bool *f
     return RunCounterPass(pass, text, failed);
 }
 
-bool CServiceManagerBase::RemovePerformanceCounters(std::wstring &text)
+bool CServiceManagerBase::RemovePerformanceCounters(std::wstring &text, bool *failed)
 {
     static const CCounterPass pass = {
         L"No performance counters to remove",
@@ -66,7 +163,7 @@ bool CServiceManagerBase::RemovePerformanceCounters(std::wstring &text)
         L"Unexpected exception whilst removing performance counters",
         &IService::RemovePerformanceCounters,
     };
-    return RunCounterPass(pass, text);
+    return RunCounterPass(pass, text, failed);
 }
 
 bool CServiceManagerBase::RunCounterPass(const CCounterPass &pass, std::wstring &text, bool *failed)
@@ -103,16 +200,16 @@ bool CServiceManagerBase::RunCounterPass(const CCounterPass &pass, CServiceRecor
     try
     {
         std::wstring reason = pass.presetReason;
-        if (!(record.service->*pass.operation)(reason))
-        {
-            text += reason;
-            ok = false;
-        }
-        else
+        if ((record.service->*pass.operation)(reason))
         {
             text += pass.done;
+            return true;
         }
-        return true;
+        text += reason;
+        ok = false;
+        // The preset reason left as it was says there was nothing to do; any other is a
+        // failure.
+        return reason == pass.presetReason;
     }
     catch (const Win32::CWin32Exception &e)
     {

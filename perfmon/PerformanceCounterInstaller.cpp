@@ -1,8 +1,7 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 
-#include "perfmon/RawImage.h"
+#include "perfmon/CounterDllFiles.h"
 #include "win32/Exception.h"
-#include "win32/FileReplacement.h"
 #include "win32/FileUtils.h"
 #include "win32/SmartHandle.h"
 #include "win32/SystemDirectories.h"
@@ -29,85 +28,11 @@ namespace {
 
 const wchar_t ServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 const DWORD DefaultTimeout = 10000;
-// "Creating the Application's Performance Key": Library may be a full path, and as
-// REG_EXPAND_SZ it may hold environment variables. By bare name the reader's DLL search,
-// not the system directory, would decide which file is loaded.
-const wchar_t SystemCopyDirectory[] = L"%SystemRoot%\\System32\\";
-
-// The file read once; its bytes are then checked and written.
-struct CFileImage
-{
-    explicit CFileImage(const std::wstring &path)
-        : bytes(Win32::ReadFileBytes(path)), image{path, bytes.data(), bytes.size()}
-    {
-    }
-    std::vector<BYTE> bytes;
-    IInstallPerformanceMonitorCounters::CDllImage image;
-};
-
-bool FileExists(const std::wstring &path)
-{
-    CSmartHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.IsValid();
-}
-
-// 32-bit code on a 64-bit system sees the 32-bit system directory under the name of the
-// 64-bit one unless redirection is switched off.
-bool SystemDirectoryIsRedirected()
-{
-#if defined(_WIN64)
-    return false;
-#else
-    return Win32::Is64bitSystem();
-#endif
-}
-
-bool HasRedirection()
-{
-    return Win32::Is64bitSystem() && CWOW64FileSystemRedirector::IsAvailable();
-}
-
-bool IsVistaOrLater()
-{
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    const BOOL known = ::GetVersionExW(&version);
-#pragma GCC diagnostic pop
-    return known && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 6;
-}
 
 std::vector<wchar_t> CommandLine(const std::wstring &argument)
 {
     const std::wstring text = L"NotUsed \"" + argument + L"\"";
     return std::vector<wchar_t>(text.c_str(), text.c_str() + text.size() + 1);
-}
-
-std::wstring Quoted(const std::wstring &path)
-{
-    return L"PerformanceCounterDll: \"" + path + L"\"";
-}
-
-// Error of opening a system copy for deletion the way the deletion itself will; 0 when it
-// could be deleted.
-DWORD DeletionBlocked(const std::wstring &path)
-{
-    CSmartHandle file(::CreateFileW(path.c_str(), DELETE | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.IsValid() ? 0 : ::GetLastError();
-}
-
-// 0 also when there was nothing to delete.
-DWORD DeleteCopy(const std::wstring &path)
-{
-    if (::DeleteFileW(path.c_str()))
-    {
-        return 0;
-    }
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
 }
 
 } // namespace
@@ -141,7 +66,7 @@ void CPerformanceCounterInstaller::Install(const std::wstring &name, const std::
     {
         const CFileImage file(dllPath);
         ValidateImage(file.image, Win32::Is64bitSystem(), openFunction, collectFunction, closeFunction);
-        PlaceInSystemDirectory(file.image, Win32::GetFileNamePart(dllPath));
+        PlaceInSystemDirectory(file.image, Win32::GetFileNamePart(dllPath), m_deletedAtRestart);
         library = CopyLibraryValue(Win32::GetFileNamePart(dllPath));
         libraryType = REG_EXPAND_SZ;
     }
@@ -209,35 +134,6 @@ DWORD CPerformanceCounterInstaller::InstallImages(const std::wstring &name, cons
     return flags;
 }
 
-DWORD CPerformanceCounterInstaller::PlaceDLLs(const CDllImage &x86, const CDllImage &x64,
-                                              const std::wstring &dllFileName, const std::wstring &openFunction,
-                                              const std::wstring &collectFunction, const std::wstring &closeFunction)
-{
-    DWORD flags = 0;
-    if (HasRedirection())
-    {
-        if (x64.data)
-        {
-            ValidateImage(x64, true, openFunction, collectFunction, closeFunction);
-            PlaceInSystemDirectory(x64, dllFileName);
-            flags = InstalledX64;
-        }
-        if (x86.data)
-        {
-            ValidateImage(x86, false, openFunction, collectFunction, closeFunction);
-            PlaceInSysWOW64(x86, dllFileName);
-            flags |= InstalledX86;
-        }
-    }
-    else if (x86.data)
-    {
-        ValidateImage(x86, false, openFunction, collectFunction, closeFunction);
-        PlaceInSystemDirectory(x86, dllFileName);
-        flags = InstalledX86;
-    }
-    return flags;
-}
-
 DWORD CPerformanceCounterInstaller::Install(const std::wstring &name, const std::wstring &x86DllPath,
                                             const std::wstring &x64DllPath, const std::wstring &dllFileName,
                                             const std::wstring &symbolFilePath, const std::wstring &iniFilePath,
@@ -255,46 +151,15 @@ DWORD CPerformanceCounterInstaller::Uninstall(const std::wstring &name)
     {
         throw CException(where, L"Performance counters for application: \"" + name + L"\" are not currently installed");
     }
+    m_deletedAtRestart.clear();
     const std::wstring library = CopiedFileName(GetInstalledCounterDLLName(name));
     if (!library.empty())
     {
-        std::vector<std::wstring> candidates(1, Win32::GetSystemDirectory() + L"\\" + library);
-        if (HasRedirection())
+        // Nothing is removed while a copy cannot go; a copy a reader has loaded goes aside.
+        const DWORD blocked = RemoveCopies(library);
+        if (blocked != 0)
         {
-            candidates.push_back(Win32::GetSystemWow64Directory() + L"\\" + library);
-        }
-        CWOW64FileSystemRedirector redirector;
-        if (SystemDirectoryIsRedirected())
-        {
-            redirector.Disable();
-        }
-        for (const std::wstring &candidate : candidates)
-        {
-            const DWORD error = DeletionBlocked(candidate);
-            if (error == ERROR_ACCESS_DENIED && IsVistaOrLater())
-            {
-                // The caller can ask for elevation and try again.
-                throw CWin32Exception(where, error);
-            }
-            if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            {
-                return error;
-            }
-        }
-        const DWORD error = DeleteCopy(candidates[0]);
-        if (error != 0)
-        {
-            return error;
-        }
-        if (candidates.size() > 1)
-        {
-            const DWORD error32 = DeleteCopy(candidates[1]);
-            if (error32 != 0)
-            {
-                throw CWin32Exception(L"CPerformanceCounterInstaller::Uninstall() - Failed to delete: \"" +
-                                          candidates[1] + L"\"",
-                                      error32);
-            }
+            return blocked;
         }
     }
     std::vector<wchar_t> commandLine = CommandLine(name);
@@ -377,91 +242,9 @@ void CPerformanceCounterInstaller::RemoveRegistryEntries(const std::wstring &nam
     }
 }
 
-void CPerformanceCounterInstaller::ValidateDLL(const std::wstring &path, bool expectX64,
-                                               const std::wstring &openFunction, const std::wstring &collectFunction,
-                                               const std::wstring &closeFunction)
-{
-    const wchar_t where[] = L"CPerformanceCounterInstaller::ValidateDLL()";
-    if (!FileExists(path))
-    {
-        throw CException(where, Quoted(path) + L" does not exist.");
-    }
-    const CFileImage file(path);
-    ValidateImage(file.image, expectX64, openFunction, collectFunction, closeFunction);
-}
-
-void CPerformanceCounterInstaller::ValidateImage(const CDllImage &dll, bool expectX64,
-                                                 const std::wstring &openFunction,
-                                                 const std::wstring &collectFunction,
-                                                 const std::wstring &closeFunction)
-{
-    const wchar_t where[] = L"CPerformanceCounterInstaller::ValidateDLL()";
-    const CRawImage image(dll.data, dll.size, false);
-    const std::wstring &path = dll.label;
-    if (!image.IsValidImage() || !image.IsDLL())
-    {
-        throw CException(where, Quoted(path) + L" is not a valid dll image file.");
-    }
-    if (expectX64 && !image.IsX64())
-    {
-        throw CException(where, Quoted(path) + L" is not an x64 dll.");
-    }
-    if (!expectX64 && !image.IsX86())
-    {
-        throw CException(where, Quoted(path) + L" is not a Win32 dll.");
-    }
-    const std::pair<const std::wstring *, const wchar_t *> entryPoints[] = {
-        {&openFunction, L"open"}, {&collectFunction, L"collect"}, {&closeFunction, L"close"}};
-    for (const auto &entryPoint : entryPoints)
-    {
-        if (!image.ExportsFunction(*entryPoint.first))
-        {
-            throw CException(where, Quoted(path) + L" does not export " + entryPoint.second + L" function: \"" +
-                                        *entryPoint.first + L"\"");
-        }
-    }
-}
-
-std::wstring CPerformanceCounterInstaller::PlaceInSystemDirectory(const CDllImage &image,
-                                                                  const std::wstring &fileName)
-{
-    const std::wstring destination = Win32::GetSystemDirectory() + L"\\" + fileName;
-    CWOW64FileSystemRedirector redirector;
-    if (SystemDirectoryIsRedirected())
-    {
-        redirector.Disable();
-    }
-    Win32::ReplaceFileContents(destination, Win32::CByteView{image.data, image.size});
-    return destination;
-}
-
-std::wstring CPerformanceCounterInstaller::PlaceInSysWOW64(const CDllImage &image, const std::wstring &fileName)
-{
-    const std::wstring destination = Win32::GetSystemWow64Directory() + L"\\" + fileName;
-    Win32::ReplaceFileContents(destination, Win32::CByteView{image.data, image.size});
-    return destination;
-}
-
-std::wstring CPerformanceCounterInstaller::CopyLibraryValue(const std::wstring &fileName)
-{
-    return SystemCopyDirectory + fileName;
-}
-
-std::wstring CPerformanceCounterInstaller::CopiedFileName(const std::wstring &library)
-{
-    if (library.find(L'\\') == std::wstring::npos)
-    {
-        return library;
-    }
-    const size_t prefix = std::wcslen(SystemCopyDirectory);
-    const std::wstring rest = library.size() > prefix ? library.substr(prefix) : std::wstring();
-    return ::_wcsnicmp(library.c_str(), SystemCopyDirectory, prefix) == 0 && rest.find(L'\\') == std::wstring::npos
-               ? rest
-               : std::wstring();
-}
-
 void CPerformanceCounterInstaller::ValidateParameters(const std::wstring &name)
 {
+    m_deletedAtRestart.clear();
     if (IsInstalled(name))
     {
         throw CException(L"CPerformanceCounterInstaller::ValidateParameters()",

@@ -3,12 +3,16 @@
 #include "perfmon/IInstallPerformanceMonitorCounters.h"
 #include "win32/RegistryKey.h"
 
+#include <string>
+#include <vector>
+
 namespace CorvaneTools {
 namespace PerfMon {
 
 // Installs counter DLLs for the platform's performance library: validates and copies the
 // DLLs, writes the application's Performance (and Linkage) keys and loads the counter
-// texts. It keeps no state; everything lives in the registry and the system directories.
+// texts. Everything lives in the registry and the system directories; the installer keeps
+// only what its last operation left for the next restart to delete.
 class CPerformanceCounterInstaller : public IInstallPerformanceMonitorCounters
 {
 public:
@@ -57,8 +61,17 @@ public:
                               const std::wstring &collectFunction, const std::wstring &closeFunction);
 
     // Both return the destination path; the copy there is replaced in one step or not at all.
-    static std::wstring PlaceInSystemDirectory(const CDllImage &image, const std::wstring &fileName);
-    static std::wstring PlaceInSysWOW64(const CDllImage &image, const std::wstring &fileName);
+    // An old copy a reader still has loaded is moved aside; its name is added to the list.
+    static std::wstring PlaceInSystemDirectory(const CDllImage &image, const std::wstring &fileName,
+                                               std::vector<std::wstring> &deletedAtRestart);
+    static std::wstring PlaceInSysWOW64(const CDllImage &image, const std::wstring &fileName,
+                                        std::vector<std::wstring> &deletedAtRestart);
+    // The error that keeps a copy from being removed now or at restart; 0 when it can go
+    // (also when it is not there).
+    static DWORD RemovalBlocked(const std::wstring &path);
+    // The old copies the last install or uninstall moved aside, which the system deletes at
+    // its next restart because readers still had them loaded.
+    const std::vector<std::wstring> &DeletedAtRestart() const;
 
     // The Library value of a copy in the system directories: its full path, with the
     // system root left for the reader to expand (a 32-bit reader lands in SysWOW64).
@@ -69,7 +82,8 @@ public:
 
 private:
     void ValidateParameters(const std::wstring &name);
-    static DWORD PlaceDLLs(const CDllImage &x86, const CDllImage &x64, const std::wstring &dllFileName,
+    DWORD RemoveCopies(const std::wstring &fileName);
+    DWORD PlaceDLLs(const CDllImage &x86, const CDllImage &x64, const std::wstring &dllFileName,
                            const std::wstring &openFunction, const std::wstring &collectFunction,
                            const std::wstring &closeFunction);
     static void Register(const std::wstring &name, const std::wstring &library, DWORD libraryType,
@@ -86,6 +100,8 @@ private:
     static Win32::CRegistryKey OpenApplicationKey(const std::wstring &name);
     static Win32::CRegistryKey OpenPerformanceKey(const std::wstring &name);
     static Win32::CRegistryKey ReadPerformanceKey(const std::wstring &name);
+
+    std::vector<std::wstring> m_deletedAtRestart;
 };
 
 } // namespace PerfMon

@@ -1,13 +1,13 @@
 #include "service/CounterDeployment.h"
 
+#include "perfmon/CounterDllFiles.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/DebugTrace.h"
 #include "win32/Exception.h"
 #include "win32/FileUtils.h"
-#include "win32/SmartHandle.h"
-#include "win32/SystemDirectories.h"
+#include "win32/RestartDeletion.h"
 #include "win32/ToString.h"
 
 using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
@@ -33,23 +33,19 @@ bool Refuse(const std::wstring &text, std::wstring &message)
     return false;
 }
 
-// The installer's own test: a copy that cannot be opened for deletion is held by a reader.
-// Returns the held copy's path, or empty when none is held.
+// A copy that cannot be removed now or at restart, held by some program; empty when none.
 std::wstring HeldCopy(const std::wstring &library, DWORD &error)
 {
-    for (const std::wstring &directory :
-         {CorvaneTools::Win32::GetSystemDirectory(), CorvaneTools::Win32::GetSystemWow64Directory()})
+    for (const std::wstring &path :
+         CorvaneTools::PerfMon::SystemCopyPaths(CPerformanceCounterInstaller::CopiedFileName(library)))
     {
-        const std::wstring path = directory + L"\\" + CPerformanceCounterInstaller::CopiedFileName(library);
-        const CorvaneTools::Win32::CSmartHandle copy(::CreateFileW(path.c_str(), DELETE | GENERIC_WRITE,
-                                                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        error = copy.IsValid() ? ERROR_SUCCESS : ::GetLastError();
+        error = CPerformanceCounterInstaller::RemovalBlocked(path);
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         {
             return path;
         }
     }
+    error = ERROR_SUCCESS;
     return std::wstring();
 }
 
@@ -96,32 +92,70 @@ void DeployAndRegister(CPerformanceCounterInstaller &installer)
 
 // A registration damaged after install (no readable first counter, a library naming another
 // file) no longer leads the removal to the copies this product put there; they go anyway.
-// Appends to the message what could not be deleted.
-void RemoveOwnCopies(std::wstring &message)
+void RemoveOwnCopies(std::vector<std::wstring> &deletedAtRestart)
 {
-    for (const std::wstring &directory :
-         {CorvaneTools::Win32::GetSystemDirectory(), CorvaneTools::Win32::GetSystemWow64Directory()})
+    for (const std::wstring &path : CorvaneTools::PerfMon::SystemCopyPaths(OwnLibrary()))
     {
-        const std::wstring path = directory + L"\\" + OwnLibrary();
-        if (::DeleteFileW(path.c_str()))
+        std::wstring aside;
+        if (CorvaneTools::Win32::DeleteNowOrAtRestart(path, aside))
         {
-            CDebugTrace::Log(L"Performance counter DLL removed: \"" + path + L"\"");
-            continue;
+            CDebugTrace::Log(aside.empty() ? L"Performance counter DLL removed: \"" + path + L"\""
+                                           : L"Performance counter DLL in use: \"" + path + L"\" moved to \"" +
+                                                 aside + L"\", which is deleted at the next restart");
         }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        if (!aside.empty())
         {
-            const std::wstring text = L"Performance counter DLL NOT removed: \"" + path + L"\" (error " +
-                                      CorvaneTools::Win32::ToString(static_cast<unsigned long>(error)) + L")";
-            CDebugTrace::Log(text);
-            message += (message.empty() ? L"" : L"\n") + text;
+            deletedAtRestart.push_back(aside);
         }
+    }
+}
+
+void Report(const std::vector<std::wstring> &found, std::vector<std::wstring> *deletedAtRestart)
+{
+    for (const std::wstring &aside : found)
+    {
+        CDebugTrace::Log(L"Performance counter DLL moved aside, deleted at the next restart: \"" + aside + L"\"");
+    }
+    if (deletedAtRestart)
+    {
+        deletedAtRestart->insert(deletedAtRestart->end(), found.begin(), found.end());
+    }
+}
+
+// What a failed install leaves is removed again; what cannot be is said in the log.
+void TakeBack(CPerformanceCounterInstaller &installer, std::vector<std::wstring> *deletedAtRestart) noexcept
+{
+    std::vector<std::wstring> asides;
+    try
+    {
+        if (installer.IsInstalled(TcpCounterSetName))
+        {
+            const DWORD error = installer.Uninstall(TcpCounterSetName);
+            if (error != 0)
+            {
+                CDebugTrace::Log(L"Performance counters NOT taken back (error " +
+                                 CorvaneTools::Win32::ToString(static_cast<unsigned long>(error)) + L")");
+                return;
+            }
+            asides = installer.DeletedAtRestart();
+        }
+        RemoveOwnCopies(asides);
+        CDebugTrace::Log(L"Performance counter installation taken back");
+        Report(asides, deletedAtRestart);
+    }
+    catch (const CorvaneTools::Win32::CException &e)
+    {
+        CDebugTrace::Log(L"Performance counters NOT taken back: " + e.GetWhere() + L" - " + e.GetMessage());
+    }
+    catch (...)
+    {
+        CDebugTrace::Log(L"Performance counters NOT taken back");
     }
 }
 
 } // namespace
 
-bool InstallPerformanceCounters(std::wstring &message)
+bool InstallPerformanceCounters(std::wstring &message, std::vector<std::wstring> *deletedAtRestart)
 {
     CPerformanceCounterInstaller installer;
     if (installer.IsInstalled(TcpCounterSetName))
@@ -136,19 +170,28 @@ bool InstallPerformanceCounters(std::wstring &message)
     {
         // The framework reports it too, but only in a message nobody may see.
         CDebugTrace::Log(L"Performance counters NOT installed: " + e.GetWhere() + L" - " + e.GetMessage());
+        TakeBack(installer, deletedAtRestart);
         throw;
     }
+    catch (...)
+    {
+        TakeBack(installer, deletedAtRestart);
+        throw;
+    }
+    Report(installer.DeletedAtRestart(), deletedAtRestart);
     CDebugTrace::Log(L"Performance counters installed");
     return true;
 }
 
-bool RemovePerformanceCounters(std::wstring &message)
+bool RemovePerformanceCounters(std::wstring &message, std::vector<std::wstring> *deletedAtRestart)
 {
     CPerformanceCounterInstaller installer;
+    std::vector<std::wstring> asides;
     if (!installer.IsInstalled(TcpCounterSetName))
     {
-        Refuse(L"Performance counters are not installed, so cannot be removed", message);
-        RemoveOwnCopies(message);
+        CDebugTrace::Log(L"Performance counters are not installed, so cannot be removed");
+        RemoveOwnCopies(asides);
+        Report(asides, deletedAtRestart);
         return false;
     }
     const std::wstring library = installer.GetInstalledCounterDLLName(TcpCounterSetName);
@@ -161,18 +204,14 @@ bool RemovePerformanceCounters(std::wstring &message)
         const std::wstring copy = HeldCopy(library, held);
         return Refuse(InUseText(copy.empty() ? library : copy, error), message);
     }
-    std::wstring left;
+    asides = installer.DeletedAtRestart();
     if (::_wcsicmp(CPerformanceCounterInstaller::CopiedFileName(library).c_str(), OwnLibrary().c_str()) != 0)
     {
-        RemoveOwnCopies(left);
+        RemoveOwnCopies(asides);
     }
+    Report(asides, deletedAtRestart);
     CDebugTrace::Log(L"Performance counters removed");
-    if (left.empty())
-    {
-        return true;
-    }
-    message = left;
-    return false;
+    return true;
 }
 
 bool PerformanceCountersCanBeRemoved(std::wstring &message)
@@ -197,4 +236,15 @@ bool PerformanceCountersCanBeRemoved(std::wstring &message)
         CPerformanceCounterInstaller::CopiedFileName(library).empty() ? std::wstring() : HeldCopy(library, error);
     // Access denied is left to the remove, which asks for elevation where the platform can.
     return copy.empty() || error != ERROR_SHARING_VIOLATION || Refuse(InUseText(copy, error), message);
+}
+
+std::wstring RestartNote(const std::vector<std::wstring> &deletedAtRestart)
+{
+    std::wstring note = L"A program that reads performance data still has the counter DLL loaded. These copies "
+                        L"were moved aside and are deleted when Windows restarts:";
+    for (const std::wstring &aside : deletedAtRestart)
+    {
+        note += L"\n\"" + aside + L"\"";
+    }
+    return note;
 }

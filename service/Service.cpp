@@ -1,5 +1,7 @@
 #include "service/Service.h"
 
+#include "perfmon/PerformanceCounterInstaller.h"
+
 #include "service/CounterDeployment.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/DebugTrace.h"
@@ -89,6 +91,17 @@ bool CService::ApproveRunAction(CorvaneTools::Service::RunAction action, const s
                                 CorvaneTools::Service::IDisplayMessageBox &manager, DWORD &result)
 {
     std::wstring message;
+    m_deletedAtRestart.clear();
+    if (action == CorvaneTools::Service::Install &&
+        CorvaneTools::PerfMon::CPerformanceCounterInstaller().IsInstalled(TcpCounterSetName))
+    {
+        // Installing the service over them would tie a registration this run did not make
+        // to a service it would take back on failure.
+        manager.DisplayMessage(messagePrefix + L"\n\nService NOT installed: performance counters are already "
+                                               L"installed. Run /remove first.");
+        result = CorvaneTools::Service::ActionFailedExitCode;
+        return false;
+    }
     if (action == CorvaneTools::Service::Remove && !PerformanceCountersCanBeRemoved(message))
     {
         manager.DisplayMessage(messagePrefix + L"\n\nService NOT removed\n\n" + message);
@@ -100,12 +113,22 @@ bool CService::ApproveRunAction(CorvaneTools::Service::RunAction action, const s
 
 bool CService::InstallPerformanceCounters(std::wstring &message)
 {
-    return ::InstallPerformanceCounters(message);
+    return ::InstallPerformanceCounters(message, &m_deletedAtRestart);
 }
 
 bool CService::RemovePerformanceCounters(std::wstring &message)
 {
-    return ::RemovePerformanceCounters(message);
+    return ::RemovePerformanceCounters(message, &m_deletedAtRestart);
+}
+
+bool CService::RestartNeeded(std::wstring &note) const
+{
+    if (m_deletedAtRestart.empty())
+    {
+        return false;
+    }
+    note = RestartNote(m_deletedAtRestart);
+    return true;
 }
 
 DWORD CService::OnServiceStart(IShutdownService &shutdown, IReportServiceStatus &status,

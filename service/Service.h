@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // The TCP statistics service: the framework's service with the application's callbacks,
 // its options, the counter set while it runs, and the polling thread.
@@ -30,8 +31,10 @@ public:
     int ParseCommandLineArgument(wchar_t **argv, int argc, int index, std::wstring &message,
                                  DWORD &result) override;
     std::wstring GetServiceSpecificUsage(const std::wstring &usage) const override;
-    // Refuses a removal while a reader holds a counter DLL copy: deleting the service
-    // would delete the counter registration with it and strand the copies.
+    bool RestartNeeded(std::wstring &note) const override;
+    // Refuses a removal while a copy is held so that it cannot even be moved aside:
+    // deleting the service would delete the counter registration with it and strand the
+    // copies. Refuses an install over counters that are already installed.
     bool ApproveRunAction(CorvaneTools::Service::RunAction action, const std::wstring &messagePrefix,
                           CorvaneTools::Service::IDisplayMessageBox &manager, DWORD &result) override;
 
@@ -59,6 +62,8 @@ protected:
 
 private:
     CorvaneTools::Service::IShutdownService *m_shutdownService;
+    // Old counter DLL copies this run's install or removal moved aside until the restart.
+    std::vector<std::wstring> m_deletedAtRestart;
     std::unique_ptr<CPerformanceCounters> m_counters;
     bool m_running;
     // The options are read lazily, also from the const log-path query.

@@ -1,5 +1,6 @@
 #include "win32/FileReplacement.h"
 
+#include "win32/RestartDeletion.h"
 #include "win32/SmartHandle.h"
 #include "win32/ToString.h"
 #include "win32/Win32Exception.h"
@@ -61,8 +62,10 @@ std::wstring StagingFileName(const std::wstring &destination, unsigned int attem
            ToString(static_cast<unsigned long>(attempt)) + L".new";
 }
 
-void ReplaceFileContents(const std::wstring &destination, CByteView bytes)
+bool ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::wstring &aside)
 {
+    aside.clear();
+    RequireNoFolderAt(destination, s_where);
     std::wstring staging;
     CSmartHandle file(CreateStagingFile(destination, staging));
     try
@@ -70,11 +73,26 @@ void ReplaceFileContents(const std::wstring &destination, CByteView bytes)
         WriteAll(file, bytes, staging);
         file.Close();
         // "MoveFileExW function": with MOVEFILE_WRITE_THROUGH it returns only once the move
-        // is on disk. A copy a reader has loaded cannot be replaced; that fails here.
-        if (!::MoveFileExW(staging.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        // is on disk. A copy a reader has loaded cannot be replaced, only renamed.
+        if (::MoveFileExW(staging.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         {
-            throw CWin32Exception(std::wstring(s_where) + L" - MoveFileEx \"" + destination + L"\"", ::GetLastError());
+            return false;
         }
+        const DWORD error = ::GetLastError();
+        if (!MayBeHeld(error))
+        {
+            throw CWin32Exception(std::wstring(s_where) + L" - MoveFileEx \"" + destination + L"\"", error);
+        }
+        aside = MoveAsideUntilRestart(destination);
+        if (!::MoveFileExW(staging.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH))
+        {
+            const DWORD moveError = ::GetLastError();
+            // The old copy goes back; its deletion at restart then finds nothing to do.
+            ::MoveFileExW(aside.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH);
+            aside.clear();
+            throw CWin32Exception(std::wstring(s_where) + L" - MoveFileEx \"" + destination + L"\"", moveError);
+        }
+        return true;
     }
     catch (...)
     {

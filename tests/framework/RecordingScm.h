@@ -305,6 +305,12 @@ public:
         return m_counters ? m_counters(reason) : true;
     }
 
+    bool RestartNeeded(std::wstring &note) const override
+    {
+        note = m_restartNote;
+        return !note.empty();
+    }
+
     void ServiceMain(IReportServiceStatus &status, IManageServiceNotifications &notifications, DWORD argc,
                      wchar_t **argv) override
     {
@@ -325,6 +331,7 @@ public:
     CorvaneTools::Service::ServiceConfiguration m_configuration;
     int m_pollCount = 2;
     std::function<bool(std::wstring &)> m_counters;
+    std::wstring m_restartNote;
     std::function<void()> m_onApprove;
     std::function<void(IReportServiceStatus &, IManageServiceNotifications &, DWORD, wchar_t **)> m_main;
 

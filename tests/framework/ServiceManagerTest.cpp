@@ -72,6 +72,15 @@ void CountersRefused(CRecordingScm &, CFakeService &service)
     service.m_counters = [](std::wstring &) { return false; };
 }
 
+void CountersFail(CRecordingScm &, CFakeService &service)
+{
+    service.m_configuration.hasPerformanceCounters = true;
+    service.m_counters = [](std::wstring &reason) {
+        reason = L"Copy failed";
+        return false;
+    };
+}
+
 void CountersThrow(CRecordingScm &, CFakeService &service)
 {
     service.m_configuration.hasPerformanceCounters = true;
@@ -91,6 +100,18 @@ Hook Denied(bool vistaOrLater, int elevationOutcome)
         scm.m_vistaOrLater = vistaOrLater;
         scm.m_elevationOutcome = elevationOutcome;
     };
+}
+
+void TakenBack(CRecordingScm &scm, CFakeService &)
+{
+    EXPECT_EQ(1u, scm.m_installed.size());
+    EXPECT_EQ(std::vector<std::wstring>({L"Tessaly Test Service"}), scm.m_removed);
+}
+
+void ServiceKept(CRecordingScm &scm, CFakeService &service)
+{
+    EXPECT_TRUE(scm.m_removed.empty());
+    EXPECT_EQ(0, service.m_removedCalls);
 }
 
 void ElevationAsked(CRecordingScm &scm, CFakeService &)
@@ -115,6 +136,9 @@ std::vector<CommandLineRow> CommandLineRows()
     const std::wstring installed = s_prefix + L"\n\nService installed";
     const std::wstring removed = s_prefix + L"\n\nService removed";
     const std::wstring counterLine = L"\n\nTessaly Test Service - ";
+    const std::wstring notInstalled = s_prefix + L"\n\nService NOT installed: installing the performance counters "
+                                                 L"failed, and what was installed has been taken back.";
+    const std::wstring notRemoved = s_prefix + L"\n\nService NOT removed: removing the performance counters failed.";
     return {
         {"NoArguments", {}, nullptr, 255, Usage(L""), NothingDone},
         {"QuestionMark", {L"/?"}, nullptr, 0, Usage(L""), NothingDone},
@@ -167,22 +191,37 @@ std::vector<CommandLineRow> CommandLineRows()
          }},
         {"ServiceFails", {L"/service"}, [](CRecordingScm &scm, CFakeService &) { scm.m_dispatchExitCode = 7; }, 7,
          s_prefix + L"Failed to start service\nError code: 7", nullptr},
-        {"InstallCountersRefused", {L"/install"}, CountersRefused, 0,
-         installed + counterLine + L"Performance counters already installed", nullptr},
+        {"InstallCountersRefused", {L"/install"}, CountersRefused, 5,
+         notInstalled + counterLine + L"Performance counters already installed", TakenBack},
+        {"InstallCountersFail", {L"/install"}, CountersFail, 5, notInstalled + counterLine + L"Copy failed",
+         TakenBack},
         {"RemoveCountersRefused", {L"/remove"}, CountersRefused, 0,
-         removed + counterLine + L"Performance counters are not installed", nullptr},
+         removed + counterLine + L"Performance counters are not installed",
+         [](CRecordingScm &scm, CFakeService &) { EXPECT_EQ(1u, scm.m_removed.size()); }},
+        {"RemoveCountersFail", {L"/remove"}, CountersFail, 5, notRemoved + counterLine + L"Copy failed",
+         ServiceKept},
         {"InstallCountersThrow", {L"/install"}, CountersThrow, 5,
-         installed + counterLine + L"Exception whilst installing performance counters: X::Y() - broken", nullptr},
+         notInstalled + counterLine + L"Exception whilst installing performance counters: X::Y() - broken",
+         TakenBack},
+        {"InstallNeedsRestart", {L"/install"},
+         [](CRecordingScm &, CFakeService &service) { service.m_restartNote = L"Held copies"; }, 3010,
+         installed + L"\n\nHeld copies", nullptr},
+        {"RemoveNeedsRestart", {L"/remove"},
+         [](CRecordingScm &, CFakeService &service) { service.m_restartNote = L"Held copies"; }, 3010,
+         removed + L"\n\nHeld copies", nullptr},
         {"InstallDeniedNt6RelaunchedEndsWith9", {L"/install"},
          [](CRecordingScm &scm, CFakeService &service) {
              Denied(true, 0)(scm, service);
              scm.m_elevatedExitCode = 9;
          },
          9, L"", ElevationAsked},
-        {"RemoveCountersThrow", {L"/remove"}, CountersThrow, 0,
-         removed + counterLine + L"Exception whilst removing performance counters: X::Y() - broken",
-         [](CRecordingScm &scm, CFakeService &) { EXPECT_EQ(1u, scm.m_removed.size()); }},
-        {"InstallCountersDeniedNt6", {L"/install"}, CountersDenied, 4, L"", ElevationAsked},
+        {"RemoveCountersThrow", {L"/remove"}, CountersThrow, 5,
+         notRemoved + counterLine + L"Exception whilst removing performance counters: X::Y() - broken", ServiceKept},
+        {"InstallCountersDeniedNt6", {L"/install"}, CountersDenied, 4, L"",
+         [](CRecordingScm &scm, CFakeService &service) {
+             ElevationAsked(scm, service);
+             TakenBack(scm, service);
+         }},
         {"InstallDeniedNt6Declined", {L"/install"}, Denied(true, 1), 4, L"", ElevationAsked},
         {"InstallDeniedNt6MessagesOff", {L"/noMessages", L"/install"}, Denied(true, 1), 4, L"",
          [](CRecordingScm &scm, CFakeService &) { EXPECT_TRUE(scm.m_elevationRequests.empty()); }},

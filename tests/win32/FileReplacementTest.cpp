@@ -49,7 +49,8 @@ TEST(FileReplacementTest, TheDestinationIsReplacedWholeOrNotAtAll)
                                            : INVALID_HANDLE_VALUE;
             try
             {
-                ReplaceFileContents(destination, view);
+                std::wstring aside;
+                ReplaceFileContents(destination, view, aside);
             }
             catch (const CWin32Exception &e)
             {
