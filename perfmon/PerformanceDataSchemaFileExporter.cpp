@@ -64,6 +64,8 @@ std::wstring CPerformanceDataSchemaFileExporter::WriteSymbolFile(const std::wstr
         text += L"\r\n";
         ++i;
     }
+    // A C header, for which no other encoding is documented; its text is ASCII only, the
+    // same bytes in every code page.
     return m_directory.SaveFile(BaseName(applicationName) + L".h", Win32::CStringConverter::WtoA(text));
 }
 
@@ -114,7 +116,9 @@ std::wstring CPerformanceDataSchemaFileExporter::WriteIniFile(const std::wstring
             ++i;
         }
     }
-    return m_directory.SaveFile(baseName + L".ini", Win32::CStringConverter::WtoA(text));
+    // "The .INI file should be encoded as UTF-16LE (with byte order mark)" (Adding Counter
+    // Names and Descriptions to the Registry); the names then survive any code page.
+    return m_directory.SaveFile(baseName + L".ini", Win32::Utf16LETextFileBytes(text));
 }
 
 } // namespace PerfMon

@@ -10,7 +10,8 @@ namespace PerfMon {
 
 // Writes the .ini and symbol (.h) files the platform's counter-text loader reads, into a
 // private staging directory that goes away with the exporter. The order of the symbols
-// fixes every title index relative to the installed first counter.
+// fixes every title index relative to the installed first counter. The .ini is UTF-16LE
+// with its byte order mark, the .h ASCII.
 class CPerformanceDataSchemaFileExporter
 {
 public:

@@ -120,6 +120,18 @@ void SaveStringAsFile(const std::wstring &path, const std::wstring &data)
     SaveStringAsFile(path, CStringConverter::WtoA(data));
 }
 
+std::string Utf16LETextFileBytes(const std::wstring &text)
+{
+    std::string bytes("\xFF\xFE", 2);
+    bytes.reserve(2 + text.size() * 2);
+    for (const wchar_t c : text)
+    {
+        bytes.push_back(static_cast<char>(static_cast<unsigned int>(c) & 0xFF));
+        bytes.push_back(static_cast<char>((static_cast<unsigned int>(c) >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
 namespace {
 
 CByteView FindResourceBytes(const wchar_t *where, const wchar_t *resourceName, const wchar_t *resourceType,

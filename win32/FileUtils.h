@@ -31,6 +31,10 @@ void DeleteFile(const std::wstring &path);
 void SaveStringAsFile(const std::wstring &path, const std::string &data);
 void SaveStringAsFile(const std::wstring &path, const std::wstring &data);
 
+// A UTF-16LE text file's bytes: the byte order mark FF FE, then every character low byte
+// first, whatever the code page.
+std::string Utf16LETextFileBytes(const std::wstring &text);
+
 // Bytes owned by something else: a resource lives as long as its module is loaded.
 struct CByteView
 {

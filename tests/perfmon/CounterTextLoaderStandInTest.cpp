@@ -1,8 +1,10 @@
 #include "perfmon/PerformanceDataSchema.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "tests/perfmon/TwoObjectSchema.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestNames.h"
 #include "tests/support/loadperf/CounterTextLoaderNames.h"
+#include "win32/FileUtils.h"
 #include "win32/RegistryKey.h"
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -318,9 +321,25 @@ std::vector<std::vector<BYTE>> Snapshot(const CApplication &application)
         values.push_back(RawValue(performance, 0, name));
         values.push_back(RawValue(kPerflib, kView, name));
     }
+    values.push_back(RawValue(performance, 0, L"Object List"));
     values.push_back(RawValue(ListsPath(L"009"), kView, L"Counter"));
     values.push_back(RawValue(ListsPath(L"009"), kView, L"Help"));
     return values;
+}
+
+// The raw form RawValue gives a REG_SZ of that text.
+std::vector<BYTE> StringRaw(const std::wstring &text)
+{
+    std::vector<BYTE> raw(sizeof(DWORD) + (text.size() + 1) * sizeof(wchar_t));
+    const DWORD type = REG_SZ;
+    std::memcpy(raw.data(), &type, sizeof(type));
+    std::memcpy(raw.data() + sizeof(type), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    return raw;
+}
+
+std::vector<BYTE> ObjectList(const CApplication &application)
+{
+    return RawValue(ServicePath(application.Name()) + L"\\Performance", 0, L"Object List");
 }
 
 } // namespace
@@ -368,6 +387,8 @@ TEST(CounterTextLoaderStandInTest, LoadAssignsTheNextEvenRangeAboveEveryIndexInU
     EXPECT_GE(lastHelp, first + 13);
     // The new range is now the highest in use.
     EXPECT_EQ(first + 13, HighestIndexInUse());
+    // The two objects' indexes, as a query of the performance data names them.
+    EXPECT_EQ(StringRaw(std::to_wstring(first) + L" " + std::to_wstring(first + 6)), ObjectList(application));
 }
 
 TEST(CounterTextLoaderStandInTest, TextsAreKeptAtTheirIndexesInEveryLanguage)
@@ -497,6 +518,8 @@ TEST(CounterTextLoaderStandInTest, UnloadRemovesTheRangeAndALaterLoadReusesIt)
     const DWORD first = application.Required(L"First Counter");
     ASSERT_EQ(7u, TitlesIn(PerflibTitles(L"009", L"Counter"), first, first + 13).size());
 
+    ASSERT_FALSE(ObjectList(application).empty());
+
     EXPECT_EQ(0u, Unload(application.Name()));
 
     DWORD value = 0;
@@ -504,6 +527,7 @@ TEST(CounterTextLoaderStandInTest, UnloadRemovesTheRangeAndALaterLoadReusesIt)
     {
         EXPECT_FALSE(application.Value(name, value)) << testing::PrintToString(std::wstring(name));
     }
+    EXPECT_TRUE(ObjectList(application).empty());
     EXPECT_TRUE(TitlesIn(PerflibTitles(L"009", L"Counter"), first, first + 13).empty());
     EXPECT_TRUE(TitlesIn(PerflibTitles(L"009", L"Help"), first, first + 13).empty());
     // The lists and Perflib's last indexes are as they were before the load.
@@ -549,4 +573,137 @@ TEST(CounterTextLoaderStandInTest, TheAnsiEntryPointsDoTheSameJob)
     EXPECT_EQ(0u, unload(&name[0], TRUE));
     DWORD value = 0;
     EXPECT_FALSE(application.Value(L"First Counter", value));
+}
+
+namespace {
+
+// One change to a good pair of files; in the .ini unless inSymbols.
+struct SEdit
+{
+    bool inSymbols;
+    const wchar_t *from;
+    const wchar_t *to;
+};
+
+// A pair that loads: two objects at 0 and 4, a comment and an alias the symbol file may
+// hold, help texts for some symbols only.
+const wchar_t kGoodIni[] = L"[info]\r\ndrivername=%APP%\r\nsymbolfile=Rows.h\r\n\r\n"
+                           L"[objects]\r\nOBJ_A_009_NAME=\r\nOBJ_C_009_NAME=\r\n\r\n"
+                           L"[languages]\r\n009=English\r\n\r\n"
+                           L"[text]\r\nOBJ_A_009_NAME=Object A\r\nOBJ_A_009_HELP=Help A\r\n"
+                           L"CTR_B_009_NAME=Counter B\r\nCTR_B_009_HELP=Help B\r\n"
+                           L"OBJ_C_009_NAME=Object C\r\nCTR_D_009_NAME=Counter D\r\n";
+const wchar_t kGoodSymbols[] = L"#define OBJ_A 0 // first object\r\n#define CTR_B 2\r\n#define OBJ_C 4\r\n"
+                               L"#define CTR_D 6\r\n#define LAST_OFFSET CTR_D\r\n";
+
+// Adds a language with a NAME for every symbol, so that only its id or its key can matter.
+std::vector<SEdit> WithLanguage(const wchar_t *line, const wchar_t *texts)
+{
+    return {{false, L"009=English\r\n", line}, {false, L"[text]\r\n", texts}};
+}
+
+struct SBadFile
+{
+    const char *what;
+    std::vector<SEdit> edits;
+    bool byteOrderMark;
+    DWORD result;
+};
+
+const SBadFile kBadFiles[] = {
+    {"as written", {}, true, ERROR_SUCCESS},
+    {"offsets with a gap", {{true, L"CTR_D 6", L"CTR_D 8"}}, true, ERROR_INVALID_DATA},
+    {"offsets not from 0", {{true, L"OBJ_A 0", L"OBJ_A 8"}}, true, ERROR_INVALID_DATA},
+    {"an offset used twice", {{true, L"CTR_D 6", L"CTR_D 4"}}, true, ERROR_INVALID_DATA},
+    {"a symbol without NAME", {{false, L"CTR_D_009_NAME=Counter D\r\n", L""}}, true, ERROR_INVALID_DATA},
+    {"a symbol with an empty NAME", {{false, L"=Counter D", L"="}}, true, ERROR_INVALID_DATA},
+    {"a language id of an LCID",
+     WithLanguage(L"009=English\r\n1033=English\r\n",
+                  L"[text]\r\nOBJ_A_1033_NAME=a\r\nCTR_B_1033_NAME=b\r\nOBJ_C_1033_NAME=c\r\nCTR_D_1033_NAME=d\r\n"),
+     true, ERROR_INVALID_DATA},
+    {"a language id not hexadecimal",
+     WithLanguage(L"009=English\r\n00G=G\r\n",
+                  L"[text]\r\nOBJ_A_00G_NAME=a\r\nCTR_B_00G_NAME=b\r\nOBJ_C_00G_NAME=c\r\nCTR_D_00G_NAME=d\r\n"),
+     true, ERROR_INVALID_DATA},
+    // Loaded, its texts not copied, and no key made for it.
+    {"a language without a Perflib subkey",
+     WithLanguage(L"009=English\r\n07F=Invariant\r\n",
+                  L"[text]\r\nOBJ_A_07F_NAME=a\r\nCTR_B_07F_NAME=b\r\nOBJ_C_07F_NAME=c\r\nCTR_D_07F_NAME=d\r\n"),
+     true, ERROR_SUCCESS},
+    {"no byte order mark", {}, false, ERROR_INVALID_DATA},
+    {"an object naming no symbol", {{false, L"OBJ_C_009_NAME=\r\n", L"OBJ_Z_009_NAME=\r\n"}}, true, ERROR_INVALID_DATA},
+    {"an object in a language not listed", {{false, L"OBJ_C_009_NAME=\r\n", L"OBJ_C_00C_NAME=\r\n"}}, true,
+     ERROR_INVALID_DATA},
+    {"a symbol file in another folder", {{false, L"symbolfile=Rows.h", L"symbolfile=..\\Rows.h"}}, true,
+     ERROR_INVALID_DATA},
+};
+
+std::wstring Edited(std::wstring text, const std::vector<SEdit> &edits, bool inSymbols)
+{
+    for (const auto &edit : edits)
+    {
+        const size_t at = text.find(edit.from);
+        if (edit.inSymbols == inSymbols && at != std::wstring::npos)
+        {
+            text.replace(at, std::wcslen(edit.from), edit.to);
+        }
+    }
+    return text;
+}
+
+// The native status of opening HKLM\path (the 64-bit view).
+NTSTATUS OpenStatus(const std::wstring &path)
+{
+    NTSTATUS status = 0;
+    const HKEY key = OpenMachineKey(path, KEY_QUERY_VALUE | kView, &status);
+    if (key)
+    {
+        ::RegCloseKey(key);
+    }
+    return status;
+}
+
+const NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+
+} // namespace
+
+// Each row differs from the good pair by one change, so its result is that change's.
+TEST(CounterTextLoaderStandInTest, BadFilesAreRefusedOrSkippedAsDocumented)
+{
+    const std::wstring invariant = std::wstring(kPerflib) + L"\\07F";
+    const std::wstring substitute = std::wstring(TESSALY_COUNTER_TEXT_LOADER_SUBSTITUTE_LISTS) + L"\\07F";
+    ASSERT_EQ(kNameNotFound, OpenStatus(invariant)) << "the language the system does not have";
+    for (const SBadFile &row : kBadFiles)
+    {
+        SCOPED_TRACE(row.what);
+        CLoaderMutexHold hold;
+        CApplication application(L"Rules");
+        TestSupport::CScratchDirectory folder(L"rules");
+        std::wstring ini = Edited(kGoodIni, row.edits, false);
+        ini.replace(ini.find(L"%APP%"), 5, application.Name());
+        const std::string bytes = CorvaneTools::Win32::Utf16LETextFileBytes(ini);
+        TestSupport::WriteBytes(folder / L"Rows.ini", row.byteOrderMark ? bytes : std::string(ini.begin(), ini.end()));
+        const std::wstring symbols = Edited(kGoodSymbols, row.edits, true);
+        TestSupport::WriteBytes(folder / L"Rows.h", std::string(symbols.begin(), symbols.end()));
+        const auto before = Snapshot(application);
+
+        EXPECT_EQ(row.result, Load(folder / L"Rows.ini"));
+
+        EXPECT_EQ(kNameNotFound, OpenStatus(invariant));
+        EXPECT_EQ(kNameNotFound, OpenStatus(substitute));
+        if (row.result != ERROR_SUCCESS)
+        {
+            EXPECT_EQ(before, Snapshot(application));
+            continue;
+        }
+        const DWORD first = application.Required(L"First Counter");
+        EXPECT_EQ(first + 6, application.Required(L"Last Counter"));
+        EXPECT_EQ(first + 7, application.Required(L"Last Help"));
+        EXPECT_EQ(StringRaw(std::to_wstring(first) + L" " + std::to_wstring(first + 4)), ObjectList(application));
+        const std::map<DWORD, std::wstring> names{
+            {first, L"Object A"}, {first + 2, L"Counter B"}, {first + 4, L"Object C"}, {first + 6, L"Counter D"}};
+        const std::map<DWORD, std::wstring> help{{first + 1, L"Help A"}, {first + 3, L"Help B"}};
+        EXPECT_EQ(names, TitlesIn(PerflibTitles(L"009", L"Counter"), first, first + 7));
+        EXPECT_EQ(help, TitlesIn(PerflibTitles(L"009", L"Help"), first, first + 7));
+    }
 }

@@ -140,6 +140,14 @@ TEST(FileUtilsTest, SaveStringAsFileWritesExactlyTheBytes)
     EXPECT_TRUE(Exists(file));
 }
 
+TEST(FileUtilsTest, Utf16LETextFileBytesAreTheByteOrderMarkThenEachCharacterLowByteFirst)
+{
+    EXPECT_EQ(std::string("\xFF\xFE", 2), Utf16LETextFileBytes(L""));
+    EXPECT_EQ(std::string("\xFF\xFE[\0i\0]\0\r\0\n\0", 12), Utf16LETextFileBytes(L"[i]\r\n"));
+    // Outside every ANSI code page, and a surrogate pair kept as its two units.
+    EXPECT_EQ(std::string("\xFF\xFE\xE9\0\xAC\x20\x3D\xD8\x00\xDE", 10), Utf16LETextFileBytes(L"\u00e9\u20ac\U0001F600"));
+}
+
 TEST(FileUtilsTest, SaveStringAsFileFailures)
 {
     CScratchDirectory scratch(L"save");

@@ -130,7 +130,7 @@ bool ParseCounterTextCommandLine(const wchar_t *commandLine, std::wstring &argum
     return !argument.empty();
 }
 
-DWORD ReadTextFile(const std::wstring &path, std::wstring &text)
+DWORD ReadTextFile(const std::wstring &path, bool byteOrderMarkRequired, std::wstring &text)
 {
     CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -157,10 +157,23 @@ DWORD ReadTextFile(const std::wstring &path, std::wstring &text)
     bytes.resize(read);
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
     {
-        text.assign(reinterpret_cast<const wchar_t *>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+        if (bytes.size() % 2 != 0)
+        {
+            return ERROR_INVALID_DATA;
+        }
+        text.clear();
+        for (size_t i = 2; i < bytes.size(); i += 2)
+        {
+            text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                                static_cast<unsigned char>(bytes[i + 1]) << 8));
+        }
         return ERROR_SUCCESS;
     }
     text.clear();
+    if (byteOrderMarkRequired)
+    {
+        return ERROR_INVALID_DATA;
+    }
     if (bytes.empty())
     {
         return ERROR_SUCCESS;
@@ -237,7 +250,7 @@ bool ParseSymbolFile(const std::wstring &text, std::vector<SSymbol> &symbols)
         {
             continue;
         }
-        const std::wstring rest = Trim(line.substr(define.size()));
+        const std::wstring rest = Trim(line.substr(define.size(), line.find(L"//") - define.size()));
         size_t end = 0;
         while (end < rest.size() && !IsBlank(rest[end]))
         {
@@ -255,21 +268,26 @@ bool ParseSymbolFile(const std::wstring &text, std::vector<SSymbol> &symbols)
         {
             continue;
         }
-        if (offset % 2 != 0 || offset > 0x7FFFFFFF)
+        if (offset > 0x7FFFFFFF)
         {
             return false;
         }
         symbols.push_back({name, static_cast<DWORD>(offset)});
     }
     std::sort(symbols.begin(), symbols.end(), [](const SSymbol &a, const SSymbol &b) { return a.offset < b.offset; });
-    for (size_t i = 1; i < symbols.size(); ++i)
+    for (size_t i = 0; i < symbols.size(); ++i)
     {
-        if (symbols[i].offset == symbols[i - 1].offset)
+        if (symbols[i].offset != 2 * i)
         {
             return false;
         }
     }
     return !symbols.empty();
+}
+
+bool IsLanguageId(const std::wstring &text)
+{
+    return text.size() == 3 && std::all_of(text.begin(), text.end(), [](wchar_t c) { return std::iswxdigit(c) != 0; });
 }
 
 } // namespace TessalyTestSupport

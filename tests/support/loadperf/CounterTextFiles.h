@@ -13,9 +13,10 @@ namespace TessalyTestSupport {
 // either word is missing or a quote is not closed.
 bool ParseCounterTextCommandLine(const wchar_t *commandLine, std::wstring &argument);
 
-// The whole file as text: ANSI, or UTF-16 with its byte order mark. Returns the
-// CreateFile/ReadFile error; a missing folder counts as a missing file.
-DWORD ReadTextFile(const std::wstring &path, std::wstring &text);
+// The whole file as text: UTF-16LE after its byte order mark, or else ANSI unless the
+// mark is required. Returns the CreateFile/ReadFile error (a missing folder counts as a
+// missing file), or ERROR_INVALID_DATA for a file not so encoded.
+DWORD ReadTextFile(const std::wstring &path, bool byteOrderMarkRequired, std::wstring &text);
 
 // The sections of an .ini file, names and keys folded to upper case.
 class CIniFile
@@ -40,9 +41,15 @@ struct SSymbol
     DWORD offset;
 };
 
-// "#define SYMBOL OFFSET" lines, sorted by offset; other lines are ignored. False when
-// there is no symbol, an offset is odd, or two symbols share one.
+// "#define SYMBOL OFFSET" lines, a "//" comment after them allowed, sorted by offset; other
+// lines, and defines of anything but a number, are ignored. False unless the offsets are
+// exactly 0, 2, 4, ...: "The constant values must be consecutive, even numbers beginning
+// with zero" (Adding Counter Names and Descriptions to the Registry,
+// https://learn.microsoft.com/en-us/windows/win32/perfctrs/adding-counter-names-and-descriptions-to-the-registry).
 bool ParseSymbolFile(const std::wstring &text, std::vector<SSymbol> &symbols);
+
+// "a sequence of 3 hexadecimal digits" (the same page, [languages] section).
+bool IsLanguageId(const std::wstring &text);
 
 std::wstring ToUpper(std::wstring text);
 

@@ -123,6 +123,12 @@ LONG WriteDword(HKEY key, const wchar_t *name, DWORD value)
     return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof(value));
 }
 
+LONG WriteString(HKEY key, const wchar_t *name, const std::wstring &value)
+{
+    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
 void TitleListFromMultiString(const wchar_t *data, size_t length, TitleList &list)
 {
     list.clear();
@@ -195,6 +201,14 @@ std::wstring LanguageListsPath(const std::wstring &language)
     return key.Open(perflib, KEY_QUERY_VALUE | kPerflibView) == kReservedKey
                ? std::wstring(kSubstituteListsPath) + L"\\" + language
                : perflib;
+}
+
+LONG LanguageKeyExists(const std::wstring &language, bool &exists)
+{
+    CKey key;
+    const LONG result = key.Open(std::wstring(kPerflibPath) + L"\\" + language, KEY_QUERY_VALUE | kPerflibView);
+    exists = result == ERROR_SUCCESS || result == kReservedKey;
+    return exists || result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
 }
 
 LONG ListSubkeys(HKEY key, std::vector<std::wstring> &names)

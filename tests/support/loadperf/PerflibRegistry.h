@@ -51,6 +51,7 @@ private:
 LONG ReadValue(HKEY key, const wchar_t *name, DWORD &type, std::vector<BYTE> &data);
 bool ReadDword(HKEY key, const wchar_t *name, DWORD &value);
 LONG WriteDword(HKEY key, const wchar_t *name, DWORD value);
+LONG WriteString(HKEY key, const wchar_t *name, const std::wstring &value);
 
 // A title list: alternating index and text entries of a REG_MULTI_SZ value.
 typedef std::vector<std::pair<std::wstring, std::wstring>> TitleList;
@@ -65,6 +66,8 @@ void TitleListFromMultiString(const wchar_t *data, size_t length, TitleList &lis
 // substitute when the platform reserves that key.
 std::wstring LanguageListsPath(const std::wstring &language);
 extern const wchar_t kSubstituteListsPath[];
+// Whether the system has the language: Perflib\<language> exists, reserved or not.
+LONG LanguageKeyExists(const std::wstring &language, bool &exists);
 
 // The names of a key's subkeys.
 LONG ListSubkeys(HKEY key, std::vector<std::wstring> &names);
