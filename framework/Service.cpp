@@ -179,6 +179,9 @@ DWORD CService::HandlerEx(IReportServiceStatus &status, DWORD control, DWORD eve
     case SERVICE_CONTROL_NETBINDDISABLE:
         dispatcher.DispatchControl(control, eventType, eventData);
         break;
+    case SERVICE_CONTROL_INTERROGATE:
+        // Only the report below.
+        break;
     case SERVICE_CONTROL_DEVICEEVENT:
         HandleDeviceEvent(eventType, eventData, dispatcher, result);
         break;
@@ -206,6 +209,12 @@ DWORD CService::HandlerEx(IReportServiceStatus &status, DWORD control, DWORD eve
         if (control >= 128 && control <= 255)
         {
             dispatcher.DispatchControl(control, eventType, eventData);
+        }
+        else
+        {
+            // "LPHANDLER_FUNCTION_EX callback function", return value: a control the service
+            // does not handle is answered ERROR_CALL_NOT_IMPLEMENTED, but interrogate NO_ERROR.
+            result = ERROR_CALL_NOT_IMPLEMENTED;
         }
         break;
     }

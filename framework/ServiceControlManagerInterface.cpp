@@ -18,13 +18,6 @@
 namespace CorvaneTools {
 namespace Service {
 
-namespace {
-
-// Shown even when the caller is a service without a desktop of its own.
-const UINT s_serviceNotification = 0x00200000;
-
-} // namespace
-
 CServiceControlManagerInterface::CServiceControlManagerInterface(DWORD messageBoxLoggingMode)
     : CServiceControlManagerInterface(messageBoxLoggingMode, CServiceControlManagerPlatform::Instance(),
                                       &CDebugServiceDispatcher::Instance())
@@ -162,9 +155,11 @@ void CServiceControlManagerInterface::MessageBox(const std::wstring &text, const
         {
             Win32::CDebugTrace::Log(L"MessageBox: " + text);
         }
+        // On the caller's own desktop only: the service-notification style ("Interactive
+        // Services") puts it where nobody may see it, and the process waits on it.
         if (m_displayMessages)
         {
-            m_platform.MessageBoxW(text.c_str(), title.c_str(), MB_OK | s_serviceNotification);
+            m_platform.MessageBoxW(text.c_str(), title.c_str(), MB_OK);
         }
     }
     catch (...)
@@ -201,7 +196,7 @@ void CServiceControlManagerInterface::SetPathOptions(const std::vector<std::wstr
 int CServiceControlManagerInterface::RunElevated(const std::wstring &title, const std::wstring &message,
                                                  DWORD &error, DWORD &exitCode)
 {
-    if (m_platform.MessageBoxW(message.c_str(), title.c_str(), MB_RETRYCANCEL | s_serviceNotification) != IDRETRY)
+    if (m_platform.MessageBoxW(message.c_str(), title.c_str(), MB_RETRYCANCEL) != IDRETRY)
     {
         return 1;
     }

@@ -116,6 +116,18 @@ void CServiceManagerBase::ParseCommandLine()
         }
         return;
     }
+    ParseArguments(argc, argv);
+    // "Interactive Services": services cannot directly interact with a user as of Windows
+    // Vista. A box a service shows waits, unseen, after its stop was reported; its
+    // messages go to the log only.
+    if (m_runAction == RunAsService)
+    {
+        m_scm.SetDisplayMessages(false);
+    }
+}
+
+void CServiceManagerBase::ParseArguments(int argc, wchar_t **argv)
+{
     for (int i = 1; i < argc;)
     {
         const wchar_t *argument = argv[i];

@@ -85,6 +85,8 @@ private:
     // The words of one counter pass, installing or removing.
     struct CCounterPass;
 
+    // The framework's grammar, from the first argument after the program's own.
+    void ParseArguments(int argc, wchar_t **argv);
     int ParseServiceSpecificCommandLineArgument(wchar_t **argv, int argc, int index, std::wstring &message,
                                                 DWORD &result);
     DWORD CarryOutAction(const std::wstring &messagePrefix);

@@ -1,6 +1,7 @@
 #include "framework/RequiresElevationException.h"
 #include "framework/ServiceManagerBase.h"
 
+#include "win32/DebugTrace.h"
 #include "win32/ErrorMessage.h"
 #include "win32/Exception.h"
 #include "win32/SEHException.h"
@@ -48,16 +49,40 @@ public:
     CRunningManagerScope &operator=(const CRunningManagerScope &) = delete;
 };
 
-// No SCM interface is reachable without a manager, so the box is shown directly.
+// What the service control manager's threads have to say goes to the log when there is
+// one, else to the debugger output: nobody could answer a box on those threads.
+void Report(const std::wstring &line)
+{
+    if (Win32::CDebugTrace::IsWriting())
+    {
+        Win32::CDebugTrace::Log(line);
+        return;
+    }
+    ::OutputDebugStringW((line + L"\r\n").c_str());
+}
+
 CServiceManagerBase *FindRunningManager()
 {
     CServiceManagerBase *manager = s_runningManager;
     if (manager == nullptr)
     {
-        ::MessageBoxW(nullptr, L"Service Manager does not exist!", L"CServiceManagerBase::Run()",
-                      MB_OK | MB_SERVICE_NOTIFICATION);
+        Report(L"CServiceManagerBase::Run() - Service Manager does not exist!");
     }
     return manager;
+}
+
+// A service whose main routine failed still has to be reported stopped, or the platform's
+// dispatcher waits for it for good. Without a status handle nothing is sent.
+void ReportFailedStop(CServiceStatus &status)
+{
+    try
+    {
+        status.ServiceStoppedWithServiceSpecificError(ActionFailedExitCode);
+    }
+    catch (...)
+    {
+        Report(s_entryExceptionText);
+    }
 }
 
 } // namespace
@@ -239,17 +264,34 @@ void CServiceManagerBase::RunServiceMain(DWORD argc, LPWSTR *argv)
     }
     CServiceRecord &record = *found->second;
     const ServiceConfiguration &configuration = record.service->GetConfiguration();
-    record.status.Register(record.name,
-                           GetServiceType() | (configuration.interactive ? SERVICE_INTERACTIVE_PROCESS : 0),
-                           configuration.acceptedControls, &CServiceManagerBase::HandlerEx, &record);
     Win32::CActivityCounter::CScopedActivity activity(m_activity);
+    // Nothing may reach the platform's dispatcher thread: an exception there ends the process.
+    try
+    {
+        record.status.Register(record.name,
+                               GetServiceType() | (configuration.interactive ? SERVICE_INTERACTIVE_PROCESS : 0),
+                               configuration.acceptedControls, &CServiceManagerBase::HandlerEx, &record);
+    }
+    catch (const CException &e)
+    {
+        Report(std::wstring(s_entryExceptionText) + L": " + e.GetWhere() + L" - " + e.GetMessage());
+        ReportFailedStop(record.status);
+        return;
+    }
+    catch (...)
+    {
+        Report(s_entryExceptionText);
+        ReportFailedStop(record.status);
+        return;
+    }
     try
     {
         record.service->ServiceMain(record.status, record.status, argc, argv);
     }
     catch (...)
     {
-        ::OutputDebugStringW(s_entryExceptionText);
+        Report(s_entryExceptionText);
+        ReportFailedStop(record.status);
     }
 }
 
@@ -268,7 +310,7 @@ DWORD WINAPI CServiceManagerBase::HandlerEx(DWORD control, DWORD eventType, void
     }
     catch (...)
     {
-        ::OutputDebugStringW(s_entryExceptionText);
+        Report(s_entryExceptionText);
         return 0;
     }
 }

@@ -1,5 +1,6 @@
 #include "service/ProgramEntry.h"
 
+#include "framework/RunAction.h"
 #include "framework/ServiceControlManagerInterface.h"
 #include "framework/ServiceManager.h"
 #include "service/Service.h"
@@ -50,21 +51,6 @@ struct CProgramObjects
     std::unique_ptr<CService> service;
     std::unique_ptr<CorvaneTools::Service::CServiceControlManagerInterface> scm;
     std::unique_ptr<CorvaneTools::Service::CServiceManager> manager;
-};
-
-// The dump policy must not keep a dumper that is gone.
-class CInstalledDumper
-{
-public:
-    explicit CInstalledDumper(CorvaneTools::Win32::ICreateMiniDumps &)
-    {
-    }
-    ~CInstalledDumper()
-    {
-        CorvaneTools::Win32::SetCrashDumper(nullptr);
-    }
-    CInstalledDumper(const CInstalledDumper &) = delete;
-    CInstalledDumper &operator=(const CInstalledDumper &) = delete;
 };
 
 // To the log when there is one, else to the debugger output.
@@ -135,6 +121,47 @@ std::wstring DumpDirectoryOf(const std::wstring &logPath)
     return separator == std::wstring::npos ? CorvaneTools::Win32::GetModulePath() : logPath.substr(0, separator);
 }
 
+// The dumper the crash-dump policy uses for the run, or the stand-in when the dump folder is
+// refused; the policy lets go of it when the run ends.
+class CCrashDumpSetUp
+{
+public:
+    CCrashDumpSetUp(const std::wstring &logPath, DWORD dumpKind)
+        : m_directory(DumpDirectoryOf(logPath)), m_hazard(CorvaneTools::Win32::FindFolderHazard(m_directory)),
+          m_dumper(m_directory, dumpKind, EveryFileNamePart)
+    {
+        CorvaneTools::Win32::ICreateMiniDumps *used = &m_dumper;
+        if (m_hazard.empty())
+        {
+            CDebugTrace::Log(L"Will produce at most: " + CorvaneTools::Win32::ToString(MaximumDumps) + L" crash dumps");
+        }
+        else
+        {
+            Say(L"Crash dump directory \"" + m_directory + L"\" refused: " + m_hazard + L"; no crash dumps are written");
+            used = &m_noDumps;
+        }
+        CDebugTrace::Log(L"If we attempt to produce more than : " +
+                         CorvaneTools::Win32::ToString(static_cast<int>(DumpExitThreshold)) +
+                         L" crash dumps then the service will shut down");
+        CorvaneTools::Win32::InitialiseCrashDumps(used, MaximumDumps, !m_hazard.empty(), DumpExitThreshold,
+                                                  &OnTooManyCrashDumps);
+    }
+
+    ~CCrashDumpSetUp()
+    {
+        CorvaneTools::Win32::SetCrashDumper(nullptr);
+    }
+
+    CCrashDumpSetUp(const CCrashDumpSetUp &) = delete;
+    CCrashDumpSetUp &operator=(const CCrashDumpSetUp &) = delete;
+
+private:
+    const std::wstring m_directory;
+    const std::wstring m_hazard;
+    CorvaneTools::Win32::CMiniDumper m_dumper;
+    CNoDumps m_noDumps;
+};
+
 // Where the log goes; without a log file (none asked for, or every folder for it refused)
 // the trace is pointed at a log that discards.
 bool StartLog(const std::wstring &name, const std::wstring &logPath, CServiceOptions &options,
@@ -152,8 +179,8 @@ bool StartLog(const std::wstring &name, const std::wstring &logPath, CServiceOpt
     return true;
 }
 
-// Builds, runs and logs; exceptions of construction and run are logged here, the rest
-// reach the caller.
+// Runs and logs; an exception out of the run is logged here and fails it, the rest reach
+// the caller.
 DWORD RunService(CProgramObjects &objects)
 {
     DWORD result = 0;
@@ -167,9 +194,31 @@ DWORD RunService(CProgramObjects &objects)
     }
     catch (...)
     {
-        CDebugTrace::Log(Describe());
+        Say(Describe());
+        // The action did not run to its end, whatever the manager had done before.
+        result = CorvaneTools::Service::ActionFailedExitCode;
     }
     return result;
+}
+
+// An exception the run could not log itself: said where it can be, and shown only to a
+// user known to be there, on that user's own desktop.
+void SayFailure(const std::wstring &name, bool logStarted, bool showBox)
+{
+    const std::wstring text = Describe();
+    if (logStarted)
+    {
+        Say(text);
+    }
+    else
+    {
+        // The log's default file would land in whatever folder the process started in.
+        ::OutputDebugStringW((text + L"\r\n").c_str());
+    }
+    if (showBox)
+    {
+        ::MessageBoxW(nullptr, text.c_str(), name.c_str(), MB_OK);
+    }
 }
 
 } // namespace
@@ -187,6 +236,8 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
     CorvaneTools::Win32::CCrashHandlers crashHandlers;
     const std::wstring name = TcpCounterSetName;
     DWORD result = 0;
+    bool logStarted = false;
+    bool showBox = false;
     // The trace may still point at it while the process exits.
     static CorvaneTools::Win32::CNullMessageLog nullLog;
     try
@@ -197,6 +248,8 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
         objects.scm.reset(new CorvaneTools::Service::CServiceControlManagerInterface(LogMessageBoxes));
         objects.scm->SetPathOptions({CServiceOptions::LogPathOption});
         objects.manager.reset(new CorvaneTools::Service::CServiceManager(*objects.scm, name, version, false));
+        // Parsed now: messages are off for a service run and with /noMessages.
+        showBox = objects.scm->GetDisplayMessages();
         objects.manager->AddService(*objects.service);
         objects.manager->ProcessCommandLine();
 
@@ -204,6 +257,7 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
         CServiceOptions &options = objects.service->GetOptions();
         CorvaneTools::Win32::ILogMessages *previous = nullptr;
         const bool replaced = StartLog(name, logPath, options, nullLog, previous);
+        logStarted = true;
         CDebugTrace::Log(L"---");
         CDebugTrace::Log(L"Service: \"" + name + L"\" starting");
         // Refused folders are said at once, whatever the action.
@@ -211,27 +265,7 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
         {
             Say(ignored);
         }
-
-        const std::wstring dumpDirectory = DumpDirectoryOf(logPath);
-        const std::wstring hazard = CorvaneTools::Win32::FindFolderHazard(dumpDirectory);
-        CorvaneTools::Win32::CMiniDumper dumper(dumpDirectory, dumpKind, EveryFileNamePart);
-        CNoDumps noDumps;
-        CorvaneTools::Win32::ICreateMiniDumps *used = &dumper;
-        if (hazard.empty())
-        {
-            CDebugTrace::Log(L"Will produce at most: " + CorvaneTools::Win32::ToString(MaximumDumps) + L" crash dumps");
-        }
-        else
-        {
-            Say(L"Crash dump directory \"" + dumpDirectory + L"\" refused: " + hazard + L"; no crash dumps are written");
-            used = &noDumps;
-        }
-        CDebugTrace::Log(L"If we attempt to produce more than : " +
-                         CorvaneTools::Win32::ToString(static_cast<int>(DumpExitThreshold)) +
-                         L" crash dumps then the service will shut down");
-        const CInstalledDumper installed(*used);
-        CorvaneTools::Win32::InitialiseCrashDumps(used, MaximumDumps, !hazard.empty(), DumpExitThreshold,
-                                                  &OnTooManyCrashDumps);
+        const CCrashDumpSetUp dumps(logPath, dumpKind);
 
         result = RunService(objects);
 
@@ -244,7 +278,12 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
     }
     catch (...)
     {
-        ::MessageBoxW(nullptr, Describe().c_str(), name.c_str(), MB_SERVICE_NOTIFICATION);
+        SayFailure(name, logStarted, showBox);
+        // The action asked for never ran, or did not end as it should.
+        if (result == 0)
+        {
+            result = CorvaneTools::Service::ActionFailedExitCode;
+        }
     }
     return result;
 }

@@ -57,6 +57,11 @@ public:
         m_registered.push_back(serviceName);
         m_handler = handler;
         m_context = context;
+        if (m_registrationError != 0)
+        {
+            throw CorvaneTools::Win32::CWin32Exception(L"CServiceControlManagerInterface::RegisterControlHandler()",
+                                                       m_registrationError);
+        }
         return m_debugMode ? nullptr : reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<ULONG_PTR>(0x5EED));
     }
 
@@ -66,9 +71,14 @@ public:
         return nullptr;
     }
 
+    // Every report is recorded, also one that then fails.
     void SetStatus(SERVICE_STATUS_HANDLE, const SERVICE_STATUS &status) override
     {
         m_statuses.push_back(status);
+        if (m_reportError != 0)
+        {
+            throw CorvaneTools::Win32::CWin32Exception(L"CServiceControlManagerInterface::SetStatus()", m_reportError);
+        }
     }
 
     bool IsDebugMode() const override
@@ -184,6 +194,8 @@ public:
     DWORD m_elevationError = ERROR_FILE_NOT_FOUND;
     DWORD m_elevatedExitCode = 0;
     DWORD m_dispatchExitCode = 0;
+    DWORD m_registrationError = 0;
+    DWORD m_reportError = 0;
     std::function<void(const std::vector<SERVICE_TABLE_ENTRYW> &)> m_onDispatch;
 
     std::vector<Box> m_composed;

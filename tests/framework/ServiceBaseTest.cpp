@@ -135,7 +135,13 @@ TEST(ServiceBase, HandlerExTable)
         {128, 3, nullptr, true, 0, {L"User 128 3"}},
         {200, 7, nullptr, true, 0, {L"User 200 7"}},
         {255, 0, nullptr, true, 0, {L"User 255 0"}},
-        {256, 7, nullptr, true, 0, {}},
+        // Controls the service does not handle.
+        {0, 0, nullptr, true, ERROR_CALL_NOT_IMPLEMENTED, {}},
+        {16, 0, nullptr, true, ERROR_CALL_NOT_IMPLEMENTED, {}},
+        {32, 1, nullptr, true, ERROR_CALL_NOT_IMPLEMENTED, {}},
+        {127, 0, nullptr, true, ERROR_CALL_NOT_IMPLEMENTED, {}},
+        {256, 7, nullptr, true, ERROR_CALL_NOT_IMPLEMENTED, {}},
+        {0xFFFFFFFF, 0, nullptr, true, ERROR_CALL_NOT_IMPLEMENTED, {}},
     };
     for (const auto &row : rows)
     {

@@ -222,7 +222,7 @@ TEST(ServiceControlManagerInterfaceTest, MessageBoxLogsAndShowsAsConfigured)
         EXPECT_EQ(row.display, scm.GetDisplayMessages());
         const std::string log = Logged([&] { scm.MessageBox(L"Text of the box", L"Title"); });
         EXPECT_EQ(row.loggingMode == 1, log.find(": MessageBox: Text of the box\r\n") != std::string::npos) << log;
-        EXPECT_EQ(row.display ? std::vector<std::wstring>{L"MessageBox 'Text of the box' 'Title' 0x200000"}
+        EXPECT_EQ(row.display ? std::vector<std::wstring>{L"MessageBox 'Text of the box' 'Title' 0x0"}
                               : std::vector<std::wstring>{},
                   platform.calls)
             << row.loggingMode;
@@ -265,7 +265,7 @@ TESSALY_CHILD_MAIN(RunElevatedRelaunch)
     // The program's own file, whatever argv[0] says.
     wchar_t program[MAX_PATH];
     ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-    const std::vector<std::wstring> calls = {L"MessageBox 'Run elevated?' 'Title' 0x200005",
+    const std::vector<std::wstring> calls = {L"MessageBox 'Run elevated?' 'Title' 0x5",
                                              L"ShellExecute 'runas' '" + std::wstring(program) + L"' null 5"};
     const bool same = std::vector<std::wstring>(argv + 3, argv + argc) == s_relaunchArguments &&
                       std::vector<std::wstring>(relaunched, relaunched + count) == expected && calls == platform.calls;

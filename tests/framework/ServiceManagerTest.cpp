@@ -185,12 +185,33 @@ std::vector<CommandLineRow> CommandLineRows()
         {"DebugIsRun", {L"-debug"}, [](CRecordingScm &scm, CFakeService &) { scm.m_dispatchExitCode = 9; }, 0, L"",
          [](CRecordingScm &scm, CFakeService &) { EXPECT_TRUE(scm.m_dispatchedInDebugMode); }},
         {"ServiceEndsCleanly", {L"/service"}, nullptr, 0, L"",
-         [](CRecordingScm &scm, CFakeService &) {
+         [](CRecordingScm &scm, CFakeService &service) {
              EXPECT_EQ(1, scm.m_dispatches);
              EXPECT_FALSE(scm.m_dispatchedInDebugMode);
+             EXPECT_FALSE(service.m_displayMessages);
          }},
+        // A service's messages are composed, and so logged, but never shown.
         {"ServiceFails", {L"/service"}, [](CRecordingScm &scm, CFakeService &) { scm.m_dispatchExitCode = 7; }, 7,
-         s_prefix + L"Failed to start service\nError code: 7", nullptr},
+         L"",
+         [](CRecordingScm &scm, CFakeService &) {
+             ASSERT_EQ(1u, scm.m_composed.size());
+             EXPECT_EQ(s_prefix + L"Failed to start service\nError code: 7", scm.m_composed[0].text);
+         }},
+        {"ServiceAfterAnAction", {L"/install", L"/service"}, nullptr, 255,
+         Usage(L"Too many command line options specified"), NothingDone},
+        {"ServiceThrowsInTheDispatcher", {L"/service"},
+         [](CRecordingScm &scm, CFakeService &) {
+             scm.m_onDispatch = [](const std::vector<SERVICE_TABLE_ENTRYW> &) {
+                 throw CWin32Exception(L"Failed to start service", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+             };
+         },
+         5, L"",
+         [](CRecordingScm &scm, CFakeService &) {
+             ASSERT_EQ(1u, scm.m_composed.size());
+             EXPECT_EQ(s_prefix + L"\n\nException: \nFailed to start service\n" +
+                           CWin32Exception(L"", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT).GetMessage(),
+                       scm.m_composed[0].text);
+         }},
         {"InstallCountersRefused", {L"/install"}, CountersRefused, 5,
          notInstalled + counterLine + L"Performance counters already installed", TakenBack},
         {"InstallCountersFail", {L"/install"}, CountersFail, 5, notInstalled + counterLine + L"Copy failed",
@@ -381,20 +402,6 @@ TEST(ServiceManagerTest, ServiceTableReachesServiceMainAndHandler)
     EXPECT_EQ(DWORD(SERVICE_START_PENDING), registered.dwCurrentState);
     EXPECT_EQ(mainStatus, service.m_handlerStatus);
     EXPECT_EQ(std::vector<DWORD>({SERVICE_CONTROL_INTERROGATE}), service.m_controls);
-}
-
-TEST(ServiceManagerTest, EntriesWithoutRunningManagerReachNoService)
-{
-    CRecordingScm scm({L"/run"});
-    CFakeService service;
-    int mains = 0;
-    service.m_main = [&](IReportServiceStatus &, IManageServiceNotifications &, DWORD, wchar_t **) { ++mains; };
-    EXPECT_EQ(0u, RunManager(scm, service));
-    wchar_t name[] = L"Tessaly Test Service";
-    wchar_t *argv[] = {name, nullptr};
-    scm.m_dispatched.at(0).lpServiceProc(1, argv);
-    EXPECT_EQ(0u, CServiceManagerBase::HandlerEx(SERVICE_CONTROL_INTERROGATE, 0, nullptr, nullptr));
-    EXPECT_EQ(0, mains);
 }
 
 TEST(ServiceManagerTest, DestructorWaitsWhileServiceMainRuns)

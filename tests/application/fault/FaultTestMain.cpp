@@ -3,11 +3,14 @@
 //   access    every table call writes through a null pointer
 //   repeat    the first table call faults six times in a row, each fault caught
 //   purecall  the first table call makes a pure virtual call
-// Anything else samples the platform's tables. Its dumps are of kind 1 (a fifth of a
+//   build     making the service throws, before the program has a log
+// Anything else samples the platform's tables. Started by the service control manager, whose
+// environment it does not share, the start argument "/refuseStart" makes its start throw. Its dumps are of kind 1 (a fifth of a
 // megabyte) unless TESSALY_DUMP_KIND names another.
 #include "service/ProgramEntry.h"
 #include "win32/LibraryLoader.h"
 #include "service/Service.h"
+#include "win32/Exception.h"
 #include "win32/SEHException.h"
 
 #include <windows.h>
@@ -115,6 +118,21 @@ public:
     {
     }
 
+    DWORD OnServiceStart(CorvaneTools::Service::IShutdownService &shutdown,
+                         CorvaneTools::Service::IReportServiceStatus &status,
+                         CorvaneTools::Service::IManageServiceNotifications &notifications, DWORD argc,
+                         wchar_t **argv) override
+    {
+        for (DWORD i = 1; i < argc; ++i)
+        {
+            if (std::wstring(argv[i]) == L"/refuseStart")
+            {
+                throw CorvaneTools::Win32::CException(L"CFaultingService::OnServiceStart()", L"start refused");
+            }
+        }
+        return CService::OnServiceStart(shutdown, status, notifications, argc, argv);
+    }
+
 private:
     CFaultingTables m_faulting;
 };
@@ -122,6 +140,10 @@ private:
 std::unique_ptr<CService> MakeService()
 {
     const char *mode = std::getenv("TESSALY_FAULT");
+    if (mode && std::string(mode) == "build")
+    {
+        throw CorvaneTools::Win32::CException(L"MakeService()", L"no service made");
+    }
     return std::unique_ptr<CService>(new CFaultingService(mode ? mode : ""));
 }
 
