@@ -5,7 +5,6 @@
 
 #include "tests/application/ServiceProgramSupport.h"
 #include "tests/support/PendingDeletions.h"
-#include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -61,22 +60,7 @@ bool Logged(const std::wstring &log, const std::string &part)
     return ReadBytes(log).find(part) != std::string::npos;
 }
 
-class AdministrationTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        RunProgram({L"/noMessages", L"/remove"});
-    }
-
-    void TearDown() override
-    {
-        RunProgram({L"/noMessages", L"/remove"});
-    }
-
-    TestSupport::CProviderRegistrationLock m_lock;
-    TestSupport::CScratchDirectory m_logs{L"TessalyAdministration"};
-};
+typedef ServiceProgramSupport::CInstalledProgramTest AdministrationTest;
 
 // Something in the way of a copy: the install says which, exits 5 and takes back the
 // service, its configuration, the registration and the copies it had already placed.

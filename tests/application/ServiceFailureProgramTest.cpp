@@ -3,7 +3,6 @@
 // say it where it can be read, end at once, and exit non-zero. The faulting build stands
 // in for the program; the service is installed by the real one and pointed at it.
 #include "tests/application/ServiceProgramSupport.h"
-#include "tests/support/ProviderRegistrationLock.h"
 
 #include <gtest/gtest.h>
 
@@ -26,22 +25,7 @@ size_t Count(const std::vector<std::string> &lines, const std::string &line)
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-class ServiceFailureProgramTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        RunProgram({L"/noMessages", L"/remove"});
-    }
-
-    void TearDown() override
-    {
-        RunProgram({L"/noMessages", L"/remove"});
-    }
-
-    TestSupport::CProviderRegistrationLock m_lock;
-    TestSupport::CScratchDirectory m_logs{L"TessalyFailureLogs"};
-};
+typedef ServiceProgramSupport::CInstalledProgramTest ServiceFailureProgramTest;
 
 } // namespace
 

@@ -8,8 +8,10 @@
 #include "tests/framework/ServiceQuery.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/ScratchDirectory.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -149,5 +151,24 @@ inline void SetString(const std::wstring &key, const wchar_t *name, const std::w
 {
     SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
+
+// A test of the installed program: nothing of it is installed before or after, and no other
+// program of the suite registers counters meanwhile.
+class CInstalledProgramTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RunProgram({L"/noMessages", L"/remove"});
+    }
+
+    void TearDown() override
+    {
+        RunProgram({L"/noMessages", L"/remove"});
+    }
+
+    TestSupport::CProviderRegistrationLock m_lock;
+    TestSupport::CScratchDirectory m_logs{L"TessalyProgramLogs"};
+};
 
 } // namespace ServiceProgramSupport

@@ -96,23 +96,20 @@ bool ExactCountsPossible(std::string &reason)
     return reason.empty();
 }
 
-class ServiceProgramTest : public ::testing::Test
+class ServiceProgramTest : public ServiceProgramSupport::CInstalledProgramTest
 {
 protected:
     void SetUp() override
     {
-        RunProgram({L"/noMessages", L"/remove"});
+        CInstalledProgramTest::SetUp();
         DeleteTcpParameters();
     }
 
     void TearDown() override
     {
-        RunProgram({L"/noMessages", L"/remove"});
+        CInstalledProgramTest::TearDown();
         DeleteTcpParameters();
     }
-
-    TestSupport::CProviderRegistrationLock m_lock;
-    TestSupport::CScratchDirectory m_logs{L"TessalyLogs"};
 };
 
 } // namespace
