@@ -69,6 +69,9 @@ public:
     // The error that keeps a copy from being removed now or at restart; 0 when it can go
     // (also when it is not there).
     static DWORD RemovalBlocked(const std::wstring &path);
+    // The first copy of fileName in the system directories that cannot be removed, with
+    // its error; empty with error 0 when every copy can go.
+    static std::wstring FindBlockedCopy(const std::wstring &fileName, DWORD &error);
     // The old copies the last install or uninstall moved aside, which the system deletes at
     // its next restart because readers still had them loaded.
     const std::vector<std::wstring> &DeletedAtRestart() const;

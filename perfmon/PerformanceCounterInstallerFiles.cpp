@@ -171,6 +171,20 @@ DWORD CPerformanceCounterInstaller::RemovalBlocked(const std::wstring &path)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
 }
 
+std::wstring CPerformanceCounterInstaller::FindBlockedCopy(const std::wstring &fileName, DWORD &error)
+{
+    for (const std::wstring &copy : SystemCopyPaths(fileName))
+    {
+        error = RemovalBlocked(copy);
+        if (error != 0)
+        {
+            return copy;
+        }
+    }
+    error = 0;
+    return std::wstring();
+}
+
 DWORD CPerformanceCounterInstaller::RemoveCopies(const std::wstring &fileName)
 {
     const wchar_t where[] = L"CPerformanceCounterInstaller::Uninstall()";
@@ -180,18 +194,16 @@ DWORD CPerformanceCounterInstaller::RemoveCopies(const std::wstring &fileName)
     {
         redirector.Disable();
     }
-    for (const std::wstring &copy : copies)
+    DWORD error = 0;
+    FindBlockedCopy(fileName, error);
+    if (error == ERROR_ACCESS_DENIED && IsVistaOrLater())
     {
-        const DWORD error = RemovalBlocked(copy);
-        if (error == ERROR_ACCESS_DENIED && IsVistaOrLater())
-        {
-            // The caller can ask for elevation and try again.
-            throw Win32::CWin32Exception(where, error);
-        }
-        if (error != 0)
-        {
-            return error;
-        }
+        // The caller can ask for elevation and try again.
+        throw Win32::CWin32Exception(where, error);
+    }
+    if (error != 0)
+    {
+        return error;
     }
     for (const std::wstring &copy : copies)
     {

@@ -33,22 +33,6 @@ bool Refuse(const std::wstring &text, std::wstring &message)
     return false;
 }
 
-// A copy that cannot be removed now or at restart, held by some program; empty when none.
-std::wstring HeldCopy(const std::wstring &library, DWORD &error)
-{
-    for (const std::wstring &path :
-         CorvaneTools::PerfMon::SystemCopyPaths(CPerformanceCounterInstaller::CopiedFileName(library)))
-    {
-        error = CPerformanceCounterInstaller::RemovalBlocked(path);
-        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-        {
-            return path;
-        }
-    }
-    error = ERROR_SUCCESS;
-    return std::wstring();
-}
-
 std::wstring InUseText(const std::wstring &copy, DWORD error)
 {
     return L"Performance counters NOT removed: \"" + copy +
@@ -201,7 +185,8 @@ bool RemovePerformanceCounters(std::wstring &message, std::vector<std::wstring> 
         // Nothing was removed: a later remove finds it all again, provided the service,
         // whose registry key holds the registration, is still there.
         DWORD held;
-        const std::wstring copy = HeldCopy(library, held);
+        const std::wstring copy =
+            CPerformanceCounterInstaller::FindBlockedCopy(CPerformanceCounterInstaller::CopiedFileName(library), held);
         return Refuse(InUseText(copy.empty() ? library : copy, error), message);
     }
     asides = installer.DeletedAtRestart();
@@ -232,8 +217,9 @@ bool PerformanceCountersCanBeRemoved(std::wstring &message)
         return true;
     }
     DWORD error = ERROR_SUCCESS;
+    const std::wstring copied = CPerformanceCounterInstaller::CopiedFileName(library);
     const std::wstring copy =
-        CPerformanceCounterInstaller::CopiedFileName(library).empty() ? std::wstring() : HeldCopy(library, error);
+        copied.empty() ? std::wstring() : CPerformanceCounterInstaller::FindBlockedCopy(copied, error);
     // Access denied is left to the remove, which asks for elevation where the platform can.
     return copy.empty() || error != ERROR_SHARING_VIOLATION || Refuse(InUseText(copy, error), message);
 }
