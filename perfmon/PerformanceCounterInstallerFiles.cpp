@@ -34,7 +34,8 @@ void Place(const std::wstring &destination, const IInstallPerformanceMonitorCoun
            std::vector<std::wstring> &deletedAtRestart)
 {
     std::wstring aside;
-    if (Win32::ReplaceFileContents(destination, Win32::CByteView{image.data, image.size}, aside))
+    Win32::ReplaceFileContents(destination, Win32::CByteView{image.data, image.size}, aside);
+    if (!aside.empty())
     {
         deletedAtRestart.push_back(aside);
     }

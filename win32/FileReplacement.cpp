@@ -62,7 +62,7 @@ std::wstring StagingFileName(const std::wstring &destination, unsigned int attem
            ToString(static_cast<unsigned long>(attempt)) + L".new";
 }
 
-bool ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::wstring &aside)
+void ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::wstring &aside)
 {
     aside.clear();
     RequireNoFolderAt(destination, s_where);
@@ -76,7 +76,7 @@ bool ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::
         // is on disk. A copy a reader has loaded cannot be replaced, only renamed.
         if (::MoveFileExW(staging.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         {
-            return false;
+            return;
         }
         const DWORD error = ::GetLastError();
         if (!MayBeHeld(error))
@@ -92,7 +92,6 @@ bool ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::
             aside.clear();
             throw CWin32Exception(std::wstring(s_where) + L" - MoveFileEx \"" + destination + L"\"", moveError);
         }
-        return true;
     }
     catch (...)
     {

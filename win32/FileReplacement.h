@@ -19,9 +19,9 @@ std::wstring StagingFileName(const std::wstring &destination, unsigned int attem
 // Makes destination hold exactly these bytes, or leaves it as it was: a new file of a
 // staging name (never one that exists), written, flushed, then moved over destination in
 // one step. When a program holds the old copy, that one is moved aside until the next
-// restart (aside names it) and true is returned. A failure deletes the staging file and
+// restart and aside names it; otherwise aside is cleared. A failure deletes the staging file and
 // throws CWin32Exception; a folder at destination is refused with CException.
-bool ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::wstring &aside);
+void ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::wstring &aside);
 
 } // namespace Win32
 } // namespace CorvaneTools

@@ -82,10 +82,16 @@ TEST(RestartDeletionTest, AHeldFileIsMovedAsideUntilRestartAndAnythingElseIsLeft
         std::wstring message;
         try
         {
-            done = row.replace ? ReplaceFileContents(path, CByteView{reinterpret_cast<const BYTE *>(bytes.data()),
-                                                                     bytes.size()},
-                                                     aside)
-                               : DeleteNowOrAtRestart(path, aside);
+            if (row.replace)
+            {
+                ReplaceFileContents(path, CByteView{reinterpret_cast<const BYTE *>(bytes.data()), bytes.size()},
+                                    aside);
+                done = !aside.empty();
+            }
+            else
+            {
+                done = DeleteNowOrAtRestart(path, aside);
+            }
         }
         catch (const CWin32Exception &e)
         {
