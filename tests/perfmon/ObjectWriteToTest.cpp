@@ -1,4 +1,5 @@
 #include "perfmon/PerformanceDataSchema.h"
+#include "perfmon/RecordFields.h"
 
 #include "win32/Exception.h"
 
@@ -67,33 +68,52 @@ CPerformanceDataSchema::Object &ThreeCounters(CPerformanceDataSchema &schema, co
 
 TEST(ObjectWriteToTest, FieldOffsetsMatchThePlatformStructures)
 {
-    EXPECT_EQ(0u, offsetof(PERF_OBJECT_TYPE, TotalByteLength));
-    EXPECT_EQ(4u, offsetof(PERF_OBJECT_TYPE, DefinitionLength));
-    EXPECT_EQ(8u, offsetof(PERF_OBJECT_TYPE, HeaderLength));
-    EXPECT_EQ(12u, offsetof(PERF_OBJECT_TYPE, ObjectNameTitleIndex));
-    EXPECT_EQ(20u, offsetof(PERF_OBJECT_TYPE, ObjectHelpTitleIndex));
-    EXPECT_EQ(28u, offsetof(PERF_OBJECT_TYPE, DetailLevel));
-    EXPECT_EQ(32u, offsetof(PERF_OBJECT_TYPE, NumCounters));
-    EXPECT_EQ(36u, offsetof(PERF_OBJECT_TYPE, DefaultCounter));
-    EXPECT_EQ(40u, offsetof(PERF_OBJECT_TYPE, NumInstances));
-    EXPECT_EQ(44u, offsetof(PERF_OBJECT_TYPE, CodePage));
-    EXPECT_EQ(64u, sizeof(PERF_OBJECT_TYPE));
-    EXPECT_EQ(0u, offsetof(PERF_COUNTER_DEFINITION, ByteLength));
-    EXPECT_EQ(4u, offsetof(PERF_COUNTER_DEFINITION, CounterNameTitleIndex));
-    EXPECT_EQ(12u, offsetof(PERF_COUNTER_DEFINITION, CounterHelpTitleIndex));
-    EXPECT_EQ(20u, offsetof(PERF_COUNTER_DEFINITION, DefaultScale));
-    EXPECT_EQ(24u, offsetof(PERF_COUNTER_DEFINITION, DetailLevel));
-    EXPECT_EQ(28u, offsetof(PERF_COUNTER_DEFINITION, CounterType));
-    EXPECT_EQ(32u, offsetof(PERF_COUNTER_DEFINITION, CounterSize));
-    EXPECT_EQ(36u, offsetof(PERF_COUNTER_DEFINITION, CounterOffset));
-    EXPECT_EQ(40u, sizeof(PERF_COUNTER_DEFINITION));
-    EXPECT_EQ(0u, offsetof(PERF_INSTANCE_DEFINITION, ByteLength));
-    EXPECT_EQ(4u, offsetof(PERF_INSTANCE_DEFINITION, ParentObjectTitleIndex));
-    EXPECT_EQ(8u, offsetof(PERF_INSTANCE_DEFINITION, ParentObjectInstance));
-    EXPECT_EQ(12u, offsetof(PERF_INSTANCE_DEFINITION, UniqueID));
-    EXPECT_EQ(16u, offsetof(PERF_INSTANCE_DEFINITION, NameOffset));
-    EXPECT_EQ(20u, offsetof(PERF_INSTANCE_DEFINITION, NameLength));
-    EXPECT_EQ(24u, sizeof(PERF_INSTANCE_DEFINITION));
+    struct Field
+    {
+        const char *name;
+        size_t named;
+        size_t platform;
+    };
+#define TESSALY_FIELD(Record, name, Structure, member) {#Record "::" #name, Record::name, offsetof(Structure, member)}
+    const Field fields[] = {
+        TESSALY_FIELD(ObjectField, TotalByteLength, PERF_OBJECT_TYPE, TotalByteLength),
+        TESSALY_FIELD(ObjectField, DefinitionLength, PERF_OBJECT_TYPE, DefinitionLength),
+        TESSALY_FIELD(ObjectField, HeaderLength, PERF_OBJECT_TYPE, HeaderLength),
+        TESSALY_FIELD(ObjectField, NameTitleIndex, PERF_OBJECT_TYPE, ObjectNameTitleIndex),
+        TESSALY_FIELD(ObjectField, NameTitle, PERF_OBJECT_TYPE, ObjectNameTitle),
+        TESSALY_FIELD(ObjectField, HelpTitleIndex, PERF_OBJECT_TYPE, ObjectHelpTitleIndex),
+        TESSALY_FIELD(ObjectField, HelpTitle, PERF_OBJECT_TYPE, ObjectHelpTitle),
+        TESSALY_FIELD(ObjectField, DetailLevel, PERF_OBJECT_TYPE, DetailLevel),
+        TESSALY_FIELD(ObjectField, NumCounters, PERF_OBJECT_TYPE, NumCounters),
+        TESSALY_FIELD(ObjectField, DefaultCounter, PERF_OBJECT_TYPE, DefaultCounter),
+        TESSALY_FIELD(ObjectField, NumInstances, PERF_OBJECT_TYPE, NumInstances),
+        TESSALY_FIELD(CounterField, ByteLength, PERF_COUNTER_DEFINITION, ByteLength),
+        TESSALY_FIELD(CounterField, NameTitleIndex, PERF_COUNTER_DEFINITION, CounterNameTitleIndex),
+        TESSALY_FIELD(CounterField, NameTitle, PERF_COUNTER_DEFINITION, CounterNameTitle),
+        TESSALY_FIELD(CounterField, HelpTitleIndex, PERF_COUNTER_DEFINITION, CounterHelpTitleIndex),
+        TESSALY_FIELD(CounterField, HelpTitle, PERF_COUNTER_DEFINITION, CounterHelpTitle),
+        TESSALY_FIELD(CounterField, DefaultScale, PERF_COUNTER_DEFINITION, DefaultScale),
+        TESSALY_FIELD(CounterField, DetailLevel, PERF_COUNTER_DEFINITION, DetailLevel),
+        TESSALY_FIELD(CounterField, CounterType, PERF_COUNTER_DEFINITION, CounterType),
+        TESSALY_FIELD(CounterField, CounterSize, PERF_COUNTER_DEFINITION, CounterSize),
+        TESSALY_FIELD(CounterField, CounterOffset, PERF_COUNTER_DEFINITION, CounterOffset),
+        TESSALY_FIELD(InstanceField, ByteLength, PERF_INSTANCE_DEFINITION, ByteLength),
+        TESSALY_FIELD(InstanceField, ParentObjectTitleIndex, PERF_INSTANCE_DEFINITION, ParentObjectTitleIndex),
+        TESSALY_FIELD(InstanceField, ParentObjectInstance, PERF_INSTANCE_DEFINITION, ParentObjectInstance),
+        TESSALY_FIELD(InstanceField, UniqueId, PERF_INSTANCE_DEFINITION, UniqueID),
+        TESSALY_FIELD(InstanceField, NameOffset, PERF_INSTANCE_DEFINITION, NameOffset),
+        TESSALY_FIELD(InstanceField, NameLength, PERF_INSTANCE_DEFINITION, NameLength),
+        {"ObjectHeaderLength", ObjectHeaderLength, sizeof(PERF_OBJECT_TYPE)},
+        {"CounterDefinitionLength", CounterDefinitionLength, sizeof(PERF_COUNTER_DEFINITION)},
+        {"InstanceDefinitionLength", InstanceDefinitionLength, sizeof(PERF_INSTANCE_DEFINITION)},
+    };
+#undef TESSALY_FIELD
+    for (const Field &field : fields)
+    {
+        EXPECT_EQ(field.platform, field.named) << field.name;
+    }
+    // The platform's code page word is where the block keeps its counter data's offset.
+    EXPECT_EQ(offsetof(PERF_OBJECT_TYPE, CodePage), size_t(ObjectField::CounterDataOffset));
 }
 
 TEST(ObjectWriteToTest, RecordBytesOfAnObjectWithoutInstances)
