@@ -1,6 +1,7 @@
 #include "framework/ServiceStatus.h"
 
 #include "tests/framework/RecordingStatusScm.h"
+#include "tests/support/CatchException.h"
 #include "tests/support/TestNames.h"
 #include "tests/win32/ThreadTestSupport.h"
 #include "win32/DebugTrace.h"
@@ -20,7 +21,6 @@ using FrameworkTestSupport::CRecordingDevices;
 using FrameworkTestSupport::CRecordingStatusScm;
 using FrameworkTestSupport::Fields;
 using FrameworkTestSupport::StatusFields;
-using ThreadTestSupport::Caught;
 
 namespace {
 
@@ -169,10 +169,10 @@ TEST(ServiceStatusTest, InvalidRequestsThrowAndChangeNothing)
     s.Drive({});
     for (const auto &c : cases)
     {
-        const auto e = Caught<CException>([&] { s.status.SetUltimateState(c.first.first, c.first.second); });
-        ASSERT_TRUE(e) << c.second;
-        EXPECT_EQ(L"CServiceStatus::SetUltimateState()", e->GetWhere());
-        EXPECT_EQ(c.second, e->GetMessage());
+        SCOPED_TRACE(c.second);
+        const CException e = TestSupport::CatchException<CException>([&] { s.status.SetUltimateState(c.first.first, c.first.second); });
+        EXPECT_EQ(L"CServiceStatus::SetUltimateState()", e.GetWhere());
+        EXPECT_EQ(c.second, e.GetMessage());
         EXPECT_EQ(Record(SERVICE_RUNNING, 0, 0), Fields(s.status.GetStatus()));
     }
     EXPECT_EQ(2u, s.scm.m_reports.size());
@@ -185,9 +185,8 @@ TEST(ServiceStatusTest, NothingIsReportedOrCheckedUntilRegistrationSucceeds)
     status.SetUltimateState(SERVICE_STOPPED, 0);
     status.NotifyProgress(1000);
     scm.m_registrationError = ERROR_SERVICE_DOES_NOT_EXIST;
-    const auto e = Caught<CWin32Exception>([&] { status.Register(L"x", s_ownProcess, 1, &TestHandler, nullptr); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(DWORD(ERROR_SERVICE_DOES_NOT_EXIST), e->GetError());
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { status.Register(L"x", s_ownProcess, 1, &TestHandler, nullptr); });
+    EXPECT_EQ(DWORD(ERROR_SERVICE_DOES_NOT_EXIST), e.GetError());
     status.SetUltimateState(42, 1000);
     status.ReportStatus();
     EXPECT_TRUE(scm.m_reports.empty());
@@ -235,9 +234,8 @@ TEST(ServiceStatusTest, AFinalStateWhoseReportFailsStillLetsTheNextRequestIn)
     s.Drive({});
     s.status.SetUltimateState(SERVICE_PAUSED, 2000);
     s.scm.m_reportError = ERROR_INVALID_HANDLE;
-    const auto e = Caught<CWin32Exception>([&] { s.status.UltimateStateReached(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CServiceControlManagerInterface::SetStatus()", e->GetWhere());
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { s.status.UltimateStateReached(); });
+    EXPECT_EQ(L"CServiceControlManagerInterface::SetStatus()", e.GetWhere());
     s.status.SetUltimateState(SERVICE_STOPPED, 2000);
     EXPECT_EQ(DWORD(SERVICE_STOP_PENDING), s.status.GetStatus().dwCurrentState);
 }
@@ -301,13 +299,12 @@ TEST(ServiceStatusTest, HandlesStartAtTwoAndRunOutAtTheLimit)
         last = s.status.GetNextHandle();
     }
     EXPECT_EQ(0x0FFFFFFFu, last);
-    const auto e = Caught<CWin32Exception>([&] { s.status.GetNextHandle(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CServiceStatus::GetNextHandle()", e->GetWhere());
-    EXPECT_EQ(L"Too many handles used", e->GetMessage());
-    EXPECT_EQ(0u, e->GetError());
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { s.status.GetNextHandle(); });
+    EXPECT_EQ(L"CServiceStatus::GetNextHandle()", e.GetWhere());
+    EXPECT_EQ(L"Too many handles used", e.GetMessage());
+    EXPECT_EQ(0u, e.GetError());
     // It stays exhausted, and a registration fails before it reaches the platform.
-    EXPECT_TRUE(Caught<CWin32Exception>([&] { s.status.RegisterForDeviceNotification(); }));
+    TestSupport::CatchException<CWin32Exception>([&] { s.status.RegisterForDeviceNotification(); });
     EXPECT_TRUE(s.devices.m_registered.empty());
 }
 
@@ -353,18 +350,16 @@ TEST(ServiceStatusTest, PlatformFailuresCarryTheirError)
     CRegisteredStatus s;
     const DWORD handle = s.status.RegisterForDeviceNotification();
     s.devices.m_error = ERROR_ACCESS_DENIED;
-    auto e = Caught<CWin32Exception>([&] { s.status.RegisterForDeviceNotification(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CServiceStatus::RegisterForDeviceNotification()", e->GetWhere());
-    EXPECT_EQ(CWin32Exception(L"", ERROR_ACCESS_DENIED).GetMessage(), e->GetMessage());
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), e->GetError());
+    CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { s.status.RegisterForDeviceNotification(); });
+    EXPECT_EQ(L"CServiceStatus::RegisterForDeviceNotification()", e.GetWhere());
+    EXPECT_EQ(CWin32Exception(L"", ERROR_ACCESS_DENIED).GetMessage(), e.GetMessage());
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), e.GetError());
 
     s.devices.m_error = ERROR_INVALID_HANDLE;
-    e = Caught<CWin32Exception>([&] { s.status.UnregisterNotification(handle); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CServiceStatus::UnregisterDeviceNotifications()", e->GetWhere());
-    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), e->GetError());
-    EXPECT_TRUE(Caught<CWin32Exception>([&] { s.status.UnregisterAllNotifications(); }));
+    e = TestSupport::CatchException<CWin32Exception>([&] { s.status.UnregisterNotification(handle); });
+    EXPECT_EQ(L"CServiceStatus::UnregisterDeviceNotifications()", e.GetWhere());
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), e.GetError());
+    TestSupport::CatchException<CWin32Exception>([&] { s.status.UnregisterAllNotifications(); });
 
     // The entry stays until its registration has really gone.
     s.devices.m_error = 0;
@@ -388,10 +383,10 @@ TEST(ServiceStatusTest, UnregisteringByHandleAllAtOnceAndAtDestruction)
     const std::pair<DWORD, const wchar_t *> unknown[] = {{99, L"0x63"}, {0xAB, L"0xab"}, {3, L"0x3"}};
     for (const auto &c : unknown)
     {
-        const auto e = Caught<CWin32Exception>([&] { s.status.UnregisterNotification(c.first); });
-        ASSERT_TRUE(e) << c.second;
-        EXPECT_EQ(L"CServiceStatus::UnregisterNotification()", e->GetWhere());
-        EXPECT_EQ(std::wstring(L"Invalid handle: ") + c.second, e->GetMessage());
+        SCOPED_TRACE(c.second);
+        const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { s.status.UnregisterNotification(c.first); });
+        EXPECT_EQ(L"CServiceStatus::UnregisterNotification()", e.GetWhere());
+        EXPECT_EQ(std::wstring(L"Invalid handle: ") + c.second, e.GetMessage());
     }
 
     // What is still registered is removed when the status goes.

@@ -2,20 +2,13 @@
 #include "win32/Win32Exception.h"
 
 #include "ThreadTestSupport.h"
+#include "tests/support/TestNames.h"
+#include "tests/support/CatchException.h"
 
 #include <gtest/gtest.h>
 
 using namespace CorvaneTools::Win32;
-using ThreadTestSupport::Caught;
-
-namespace {
-
-std::wstring UniqueName(const wchar_t *what)
-{
-    return std::wstring(L"Tessaly.Test.") + what + L"." + std::to_wstring(::GetCurrentProcessId());
-}
-
-} // namespace
+using TestSupport::UniqueName;
 
 TEST(EventTest, ZeroWaitLeavesAManualResetEventSignalled)
 {
@@ -71,31 +64,28 @@ TEST(EventTest, SetWakesAWaiterOnAnotherThread)
 TEST(EventTest, WaitOnAnInvalidHandleThrows)
 {
     const CSmartHandle invalid;
-    const auto e = Caught<CException>([&] { invalid.Wait(0); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"IWaitable::Wait()", e->GetWhere());
-    EXPECT_EQ(L"Handle is invalid", e->GetMessage());
+    const CException e = TestSupport::CatchException<CException>([&] { invalid.Wait(0); });
+    EXPECT_EQ(L"IWaitable::Wait()", e.GetWhere());
+    EXPECT_EQ(L"Handle is invalid", e.GetMessage());
 }
 
 TEST(EventTest, OpenOnlyOfAMissingEventThrowsFileNotFound)
 {
     const CUnqualifiedName name(UniqueName(L"Missing"));
-    const auto e = Caught<CWin32Exception>(
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>(
         [&] { CManualResetEvent event(nullptr, CEvent::NonSignalled, &name, OpenOnly); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CEvent::Create()", e->GetWhere());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), e->GetError());
+    EXPECT_EQ(L"CEvent::Create()", e.GetWhere());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), e.GetError());
 }
 
 TEST(EventTest, CreateOnlyOfAnExistingEventThrowsAlreadyExists)
 {
     const CUnqualifiedName name(UniqueName(L"Existing"));
     CManualResetEvent first(nullptr, CEvent::NonSignalled, &name, CreateOnly);
-    const auto e = Caught<CWin32Exception>(
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>(
         [&] { CManualResetEvent second(nullptr, CEvent::NonSignalled, &name, CreateOnly); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CEvent::Create()", e->GetWhere());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), e->GetError());
+    EXPECT_EQ(L"CEvent::Create()", e.GetWhere());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), e.GetError());
 }
 
 TEST(EventTest, OpeningModesShareTheNamedEvent)
@@ -118,10 +108,9 @@ TEST(EventTest, ANameTakenByAnotherKindOfObjectIsRefused)
     const CUnqualifiedName name(UniqueName(L"NotAnEvent"));
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.GetName().c_str());
     ASSERT_NE(nullptr, mutex);
-    const auto e = Caught<CWin32Exception>(
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>(
         [&] { CAutoResetEvent event(nullptr, CEvent::NonSignalled, &name, CreateOrOpen); });
     ::CloseHandle(mutex);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CEvent::Create()", e->GetWhere());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), e->GetError());
+    EXPECT_EQ(L"CEvent::Create()", e.GetWhere());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), e.GetError());
 }

@@ -1,6 +1,7 @@
 #include "win32/SEHException.h"
 #include "win32/SEHTranslator.h"
 
+#include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
@@ -65,16 +66,7 @@ template <typename Action>
 CSEHException ExpectTranslated(Action action)
 {
     CSEHTranslator translator(&CSEHException::Translate);
-    try
-    {
-        action();
-    }
-    catch (const CSEHException &e)
-    {
-        return e;
-    }
-    ADD_FAILURE() << "no CSEHException";
-    return CSEHException(0, nullptr);
+    return TestSupport::CatchException<CSEHException>(action);
 }
 
 unsigned int g_seenCode = 0;

@@ -2,20 +2,13 @@
 #include "win32/Win32Exception.h"
 
 #include "ThreadTestSupport.h"
+#include "tests/support/TestNames.h"
+#include "tests/support/CatchException.h"
 
 #include <gtest/gtest.h>
 
 using namespace CorvaneTools::Win32;
-using ThreadTestSupport::Caught;
-
-namespace {
-
-std::wstring UniqueName(const wchar_t *what)
-{
-    return std::wstring(L"Tessaly.Test.Semaphore.") + what + L"." + std::to_wstring(::GetCurrentProcessId());
-}
-
-} // namespace
+using TestSupport::UniqueName;
 
 TEST(SemaphoreTest, DefaultStartsEmptyAndIncrementReturnsThePreviousCount)
 {
@@ -35,16 +28,15 @@ TEST(SemaphoreTest, DefaultMaximumIsTheLargestCount)
 {
     CSemaphore semaphore;
     EXPECT_EQ(0, semaphore.Increment(0x7FFFFFFF));
-    const auto e = Caught<CWin32Exception>([&] { semaphore.Increment(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CSemaphore::Increment()", e->GetWhere());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_TOO_MANY_POSTS), e->GetError());
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { semaphore.Increment(); });
+    EXPECT_EQ(L"CSemaphore::Increment()", e.GetWhere());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TOO_MANY_POSTS), e.GetError());
 }
 
 TEST(SemaphoreTest, IncrementBeyondTheMaximumThrowsAndKeepsTheCount)
 {
     CSemaphore semaphore(nullptr, 1, 2);
-    EXPECT_TRUE(Caught<CWin32Exception>([&] { semaphore.Increment(2); }));
+    TestSupport::CatchException<CWin32Exception>([&] { semaphore.Increment(2); });
     EXPECT_EQ(1, semaphore.Increment());
 }
 
@@ -52,19 +44,17 @@ TEST(SemaphoreTest, CreateOnlyOfAnExistingSemaphoreThrowsAlreadyExists)
 {
     const CUnqualifiedName name(UniqueName(L"Existing"));
     CSemaphore first(nullptr, 0, 10, &name, CreateOnly);
-    const auto e = Caught<CWin32Exception>([&] { CSemaphore second(nullptr, 0, 10, &name, CreateOnly); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CSemaphore::Create()", e->GetWhere());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), e->GetError());
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { CSemaphore second(nullptr, 0, 10, &name, CreateOnly); });
+    EXPECT_EQ(L"CSemaphore::Create()", e.GetWhere());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), e.GetError());
 }
 
 TEST(SemaphoreTest, OpenOnlyOfAMissingSemaphoreThrowsNotFound)
 {
     const CUnqualifiedName name(UniqueName(L"Missing"));
-    const auto e = Caught<CWin32Exception>([&] { CSemaphore semaphore(nullptr, 0, 10, &name, OpenOnly); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CSemaphore::Create()", e->GetWhere());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_FOUND), e->GetError());
+    const CWin32Exception e = TestSupport::CatchException<CWin32Exception>([&] { CSemaphore semaphore(nullptr, 0, 10, &name, OpenOnly); });
+    EXPECT_EQ(L"CSemaphore::Create()", e.GetWhere());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_FOUND), e.GetError());
 
     // The one that was created on the way was closed again.
     CSemaphore created(nullptr, 0, 10, &name, CreateOnly);

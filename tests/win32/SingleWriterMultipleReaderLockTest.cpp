@@ -3,13 +3,13 @@
 #include "win32/SingleWriterMultipleReaderLock.h"
 
 #include "ThreadTestSupport.h"
+#include "tests/support/CatchException.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
 using namespace CorvaneTools::Win32;
-using ThreadTestSupport::Caught;
 using ThreadTestSupport::Eventually;
 using ThreadTestSupport::TestTimeoutMs;
 
@@ -171,10 +171,9 @@ TEST(SingleWriterMultipleReaderLockTest, ConvertWithoutTheWriteLockThrows)
     CSingleWriterMultipleReaderLock lock;
     for (int readers = 0; readers < 2; ++readers)
     {
-        const auto e = Caught<CException>([&] { lock.ConvertFromWriteToRead(); });
-        ASSERT_TRUE(e) << readers;
-        EXPECT_EQ(L"CSingleWriterMultipleReaderLock::ConvertFromWriteToRead()", e->GetWhere());
-        EXPECT_EQ(L"Unexpected, readers already have control", e->GetMessage());
+        const CException e = TestSupport::CatchException<CException>([&] { lock.ConvertFromWriteToRead(); });
+        EXPECT_EQ(L"CSingleWriterMultipleReaderLock::ConvertFromWriteToRead()", e.GetWhere());
+        EXPECT_EQ(L"Unexpected, readers already have control", e.GetMessage());
         EXPECT_EQ(readers, lock.GetActiveCount());
         lock.EnterToRead();
     }
@@ -185,10 +184,9 @@ TEST(SingleWriterMultipleReaderLockTest, LeaveOnAFreeLockThrows)
     CSingleWriterMultipleReaderLock lock;
     lock.EnterToRead();
     lock.Leave();
-    const auto e = Caught<CException>([&] { lock.Leave(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CSingleWriterMultipleReaderLock::Leave()", e->GetWhere());
-    EXPECT_EQ(L"Lock is not currently locked!", e->GetMessage());
+    const CException e = TestSupport::CatchException<CException>([&] { lock.Leave(); });
+    EXPECT_EQ(L"CSingleWriterMultipleReaderLock::Leave()", e.GetWhere());
+    EXPECT_EQ(L"Lock is not currently locked!", e.GetMessage());
     EXPECT_EQ(0, lock.GetActiveCount());
 }
 

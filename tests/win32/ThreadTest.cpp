@@ -3,13 +3,13 @@
 #include "win32/Thread.h"
 
 #include "ThreadTestSupport.h"
+#include "tests/support/CatchException.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace CorvaneTools::Win32;
-using ThreadTestSupport::Caught;
 using ThreadTestSupport::TestTimeoutMs;
 
 namespace {
@@ -86,10 +86,9 @@ TEST(ThreadTest, StartWhileRunningThrowsAndLeavesTheThreadAlone)
     ASSERT_TRUE(worker.started.Wait(TestTimeoutMs));
     EXPECT_TRUE(thread.Thread().IsRunning());
 
-    const auto e = Caught<CException>([&] { thread.Thread().Start(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"CThread::Start()", e->GetWhere());
-    EXPECT_EQ(L"Thread already running - you can only call Start() once!", e->GetMessage());
+    const CException e = TestSupport::CatchException<CException>([&] { thread.Thread().Start(); });
+    EXPECT_EQ(L"CThread::Start()", e.GetWhere());
+    EXPECT_EQ(L"Thread already running - you can only call Start() once!", e.GetMessage());
     EXPECT_TRUE(thread.Thread().IsRunning());
 
     worker.release.Set();
@@ -116,9 +115,8 @@ TEST(ThreadTest, NotStartedHasNoHandleToWaitOn)
     ThreadTestSupport::TFunctionRunnable<std::reference_wrapper<CHeldWorker>> runnable(std::ref(worker));
     CThread thread(runnable);
     EXPECT_FALSE(thread.IsRunning());
-    const auto e = Caught<CException>([&] { thread.Wait(0); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(L"Handle is invalid", e->GetMessage());
+    const CException e = TestSupport::CatchException<CException>([&] { thread.Wait(0); });
+    EXPECT_EQ(L"Handle is invalid", e.GetMessage());
 }
 
 TEST(ThreadTest, SetThreadNameNeedsARunningThread)
@@ -128,10 +126,9 @@ TEST(ThreadTest, SetThreadNameNeedsARunningThread)
     ThreadTestSupport::TTestThread<std::reference_wrapper<CHeldWorker>> thread(std::ref(worker));
     for (int started = 0; started < 2; ++started)
     {
-        const auto e = Caught<CException>([&] { thread.Thread().SetThreadName(L"Worker"); });
-        ASSERT_TRUE(e) << started;
-        EXPECT_EQ(L"CThread::SetThreadName()", e->GetWhere());
-        EXPECT_EQ(L"Thread has not been started!", e->GetMessage());
+        const CException e = TestSupport::CatchException<CException>([&] { thread.Thread().SetThreadName(L"Worker"); });
+        EXPECT_EQ(L"CThread::SetThreadName()", e.GetWhere());
+        EXPECT_EQ(L"Thread has not been started!", e.GetMessage());
         thread.Thread().Start();
         ASSERT_EQ(7u, thread.ExitCode());
     }

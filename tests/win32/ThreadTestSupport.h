@@ -12,21 +12,6 @@
 // hand results back and the test thread checks them.
 namespace ThreadTestSupport {
 
-// The exception of the given type that the action threw, or null.
-template <class Exception, class Action>
-std::unique_ptr<Exception> Caught(Action action)
-{
-    try
-    {
-        action();
-    }
-    catch (const Exception &e)
-    {
-        return std::unique_ptr<Exception>(new Exception(e));
-    }
-    return nullptr;
-}
-
 template <class Function>
 class TFunctionRunnable final : public CorvaneTools::Win32::IRunnable
 {
