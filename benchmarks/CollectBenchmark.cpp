@@ -1,7 +1,7 @@
 // Times CPerformanceDataCollector::Collect in-process over the 28-counter object.
 
 #include "perfmon/PerformanceDataCollector.h"
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include "service/TcpCounterSchema.h"
 

@@ -4,9 +4,9 @@
 // was killed while it held it.
 #include "benchmarks/BenchmarkTiming.h"
 #include "perfmon/PerformanceDataBlock.h"
-#include "win32/CriticalSection.h"
-#include "win32/Exception.h"
-#include "win32/Optex.h"
+#include "win32/errors/Exception.h"
+#include "win32/sync/CriticalSection.h"
+#include "win32/sync/Optex.h"
 
 #include <windows.h>
 

@@ -6,9 +6,9 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/Exception.h"
-#include "win32/LibraryLoader.h"
-#include "win32/SystemDirectories.h"
+#include "win32/errors/Exception.h"
+#include "win32/files/SystemDirectories.h"
+#include "win32/system/LibraryLoader.h"
 
 #include <windows.h>
 

@@ -13,9 +13,9 @@
 #include "service/TcpCounterSchema.h"
 #include "service/TcpStatistics.h"
 #include "service/TcpTables.h"
-#include "win32/DebugTrace.h"
-#include "win32/Exception.h"
-#include "win32/KernelObjectName.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/log/DebugTrace.h"
 
 #include "tests/support/FakeCounterInstallation.h"
 #include "tests/support/TestNames.h"

@@ -3,8 +3,8 @@
 // What the poll benchmark measures with: the trace switched on and off, the bare platform
 // calls a poll makes, and their last tables handed out again from memory.
 #include "service/TcpTables.h"
-#include "win32/DebugTrace.h"
-#include "win32/LogMessages.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/log/LogMessages.h"
 
 #include "tests/support/TestNames.h"
 

@@ -2,8 +2,8 @@
 // performance data. Nothing raised inside may reach the caller, so each export catches
 // everything, hardware faults included.
 #include "collector/PerformanceDataCollector.h"
-#include "win32/SEHException.h"
-#include "win32/SEHTranslator.h"
+#include "win32/crash/SEHException.h"
+#include "win32/crash/SEHTranslator.h"
 
 #include <windows.h>
 

@@ -2,12 +2,12 @@
 
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/CriticalSection.h"
-#include "win32/Exception.h"
-#include "win32/KernelObjectName.h"
-#include "win32/Optex.h"
-#include "win32/SEHException.h"
-#include "win32/SEHTranslator.h"
+#include "win32/crash/SEHException.h"
+#include "win32/crash/SEHTranslator.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/sync/CriticalSection.h"
+#include "win32/sync/Optex.h"
 
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CSEHException;

@@ -3,7 +3,7 @@
 #include "perfmon/ICollectPerformanceData.h"
 #include "perfmon/PerformanceDataCollector.h"
 #include "perfmon/PerformanceDataSchema.h"
-#include "win32/CriticalSection.h"
+#include "win32/sync/CriticalSection.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "win32/ActivityCounter.h"
-#include "win32/IRunnable.h"
-#include "win32/Thread.h"
+#include "win32/sync/ActivityCounter.h"
+#include "win32/threads/IRunnable.h"
+#include "win32/threads/Thread.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "framework/DebugServiceDispatcher.h"
 
 #include "framework/DebugServiceDispatchThread.h"
-#include "win32/ActivityCounter.h"
+#include "win32/sync/ActivityCounter.h"
 
 #include <memory>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/ProcessToken.h"
+#include "win32/security/ProcessToken.h"
 
 #include <windows.h>
 #include <shellapi.h>

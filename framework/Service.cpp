@@ -1,9 +1,9 @@
 #include "framework/Service.h"
 
 #include "framework/ServiceControlDispatcher.h"
-#include "win32/Exception.h"
-#include "win32/ModuleInfo.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/system/ModuleInfo.h"
+#include "win32/text/ToString.h"
 
 #include <dbt.h>
 #include <wtsapi32.h>

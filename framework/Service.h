@@ -3,7 +3,7 @@
 #include "framework/IService.h"
 #include "framework/IServiceCallbacks.h"
 #include "framework/ServiceConfiguration.h"
-#include "win32/IOCompletionPort.h"
+#include "win32/threads/IOCompletionPort.h"
 
 #include <string>
 

@@ -1,17 +1,17 @@
 #include "framework/ServiceControlManagerInterface.h"
 
 #include "framework/DebugServiceDispatcher.h"
-#include "framework/ServiceControlManagerPlatform.h"
 #include "framework/RunAction.h"
+#include "framework/ServiceControlManagerPlatform.h"
 #include "framework/ServiceInstaller.h"
-#include "win32/CommandLine.h"
-#include "win32/DebugTrace.h"
-#include "win32/FileUtils.h"
-#include "win32/ModuleInfo.h"
-#include "win32/SmartHandle.h"
-#include "win32/SystemDirectories.h"
-#include "win32/ToString.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/files/FileUtils.h"
+#include "win32/files/SystemDirectories.h"
+#include "win32/handles/SmartHandle.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/system/ModuleInfo.h"
+#include "win32/text/CommandLine.h"
+#include "win32/text/ToString.h"
 
 #include <shellapi.h>
 

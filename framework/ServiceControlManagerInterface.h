@@ -3,7 +3,7 @@
 #include "framework/ICommunicateWithSCM.h"
 #include "framework/IDispatchServicesInDebugMode.h"
 #include "framework/IServiceControlManagerPlatform.h"
-#include "win32/UniqueHandle.h"
+#include "win32/handles/UniqueHandle.h"
 
 #include <atomic>
 #include <string>

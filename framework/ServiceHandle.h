@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/UniqueHandle.h"
+#include "win32/handles/UniqueHandle.h"
 
 #include <windows.h>
 

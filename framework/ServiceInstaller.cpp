@@ -3,8 +3,8 @@
 #include "framework/RequiresElevationException.h"
 #include "framework/ServiceControlManagerInterface.h"
 #include "framework/ServiceHandle.h"
-#include "win32/ScopedPrivilege.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/security/ScopedPrivilege.h"
 
 #include <vector>
 

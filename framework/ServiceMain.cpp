@@ -4,9 +4,9 @@
 #include "framework/ServiceCallbacks.h"
 #include "framework/ServiceControlDispatcher.h"
 #include "framework/ShutdownHandler.h"
-#include "win32/SEHException.h"
-#include "win32/SEHTranslator.h"
-#include "win32/Win32Exception.h"
+#include "win32/crash/SEHException.h"
+#include "win32/crash/SEHTranslator.h"
+#include "win32/errors/Win32Exception.h"
 
 #include <exception>
 

@@ -1,7 +1,7 @@
 #include "framework/ServiceManager.h"
 
-#include "win32/Exception.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/text/ToString.h"
 
 #include <cwchar>
 

@@ -1,6 +1,6 @@
 #include "framework/ServiceManagerBase.h"
 
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include <cwchar>
 

@@ -5,7 +5,7 @@
 #include "framework/IService.h"
 #include "framework/RunAction.h"
 #include "framework/ServiceStatus.h"
-#include "win32/ActivityCounter.h"
+#include "win32/sync/ActivityCounter.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
 #include "framework/RequiresElevationException.h"
 #include "framework/ServiceManagerBase.h"
-#include "win32/CommandLine.h"
-#include "win32/DebugTrace.h"
-#include "win32/Exception.h"
-#include "win32/SEHException.h"
-#include "win32/StringConverter.h"
-#include "win32/Win32Exception.h"
+#include "win32/crash/SEHException.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/text/CommandLine.h"
+#include "win32/text/StringConverter.h"
 
 #include <exception>
 

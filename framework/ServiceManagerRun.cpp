@@ -1,12 +1,12 @@
 #include "framework/RequiresElevationException.h"
 #include "framework/ServiceManagerBase.h"
 
-#include "win32/DebugTrace.h"
-#include "win32/ErrorMessage.h"
-#include "win32/Exception.h"
-#include "win32/SEHException.h"
-#include "win32/SEHTranslator.h"
-#include "win32/StringConverter.h"
+#include "win32/crash/SEHException.h"
+#include "win32/crash/SEHTranslator.h"
+#include "win32/errors/ErrorMessage.h"
+#include "win32/errors/Exception.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/text/StringConverter.h"
 
 #include <atomic>
 #include <exception>

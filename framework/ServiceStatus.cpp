@@ -1,9 +1,9 @@
 #include "framework/ServiceStatus.h"
 
-#include "win32/DebugTrace.h"
-#include "win32/Exception.h"
-#include "win32/ToString.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/text/ToString.h"
 
 #include <dbt.h>
 

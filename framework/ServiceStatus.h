@@ -4,8 +4,8 @@
 #include "framework/IDeviceNotificationPlatform.h"
 #include "framework/IManageServiceNotifications.h"
 #include "framework/IReportServiceStatus.h"
-#include "win32/CriticalSection.h"
-#include "win32/Event.h"
+#include "win32/sync/CriticalSection.h"
+#include "win32/sync/Event.h"
 
 #include <windows.h>
 

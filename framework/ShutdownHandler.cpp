@@ -1,7 +1,7 @@
 #include "framework/ShutdownHandler.h"
 
-#include "win32/KernelObjectName.h"
-#include "win32/ObjectSecurity.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/security/ObjectSecurity.h"
 
 namespace CorvaneTools {
 namespace Service {

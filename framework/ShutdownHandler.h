@@ -1,9 +1,9 @@
 #pragma once
 
 #include "framework/IDispatchServiceControls.h"
-#include "win32/Event.h"
-#include "win32/IRunnable.h"
-#include "win32/Thread.h"
+#include "win32/sync/Event.h"
+#include "win32/threads/IRunnable.h"
+#include "win32/threads/Thread.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "perfmon/CounterStorageAllocator.h"
 
-#include "win32/Exception.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/text/ToString.h"
 
 namespace CorvaneTools {
 namespace PerfMon {

@@ -1,7 +1,7 @@
 #include "perfmon/MD5Digest.h"
 
-#include "win32/Win32Exception.h"
-#include "win32/ToString.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/text/ToString.h"
 
 #include <wincrypt.h>
 

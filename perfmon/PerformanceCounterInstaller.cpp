@@ -1,13 +1,13 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 
 #include "perfmon/CounterDllFiles.h"
-#include "win32/Exception.h"
-#include "win32/FileUtils.h"
-#include "win32/SmartHandle.h"
-#include "win32/SystemDirectories.h"
-#include "win32/SystemInfo.h"
-#include "win32/WOW64FileSystemRedirector.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/files/FileUtils.h"
+#include "win32/files/SystemDirectories.h"
+#include "win32/files/WOW64FileSystemRedirector.h"
+#include "win32/handles/SmartHandle.h"
+#include "win32/system/SystemInfo.h"
 
 #include <loadperf.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "perfmon/IInstallPerformanceMonitorCounters.h"
-#include "win32/RegistryKey.h"
+#include "win32/registry/RegistryKey.h"
 
 #include <string>
 #include <vector>

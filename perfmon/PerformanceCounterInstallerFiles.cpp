@@ -1,12 +1,12 @@
 #include "perfmon/CounterDllFiles.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/RawImage.h"
-#include "win32/Exception.h"
-#include "win32/FileReplacement.h"
-#include "win32/RestartDeletion.h"
-#include "win32/SmartHandle.h"
-#include "win32/SystemDirectories.h"
-#include "win32/WOW64FileSystemRedirector.h"
+#include "win32/errors/Exception.h"
+#include "win32/files/FileReplacement.h"
+#include "win32/files/RestartDeletion.h"
+#include "win32/files/SystemDirectories.h"
+#include "win32/files/WOW64FileSystemRedirector.h"
+#include "win32/handles/SmartHandle.h"
 
 #include <cwchar>
 #include <utility>

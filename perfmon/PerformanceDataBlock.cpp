@@ -2,12 +2,12 @@
 #include "perfmon/RecordFields.h"
 
 #include "perfmon/CounterStorageAllocator.h"
-#include "win32/Exception.h"
-#include "win32/LockOwner.h"
-#include "win32/ObjectSecurity.h"
-#include "win32/ProcessToken.h"
-#include "win32/SmartHandle.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/SmartHandle.h"
+#include "win32/security/ObjectSecurity.h"
+#include "win32/security/ProcessToken.h"
+#include "win32/sync/LockOwner.h"
+#include "win32/text/ToString.h"
 
 #include <cstring>
 

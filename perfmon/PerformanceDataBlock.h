@@ -1,11 +1,11 @@
 #pragma once
 
 #include "perfmon/PerformanceDataSchema.h"
-#include "win32/CriticalSection.h"
-#include "win32/KernelObjectName.h"
-#include "win32/ObjectSecurity.h"
-#include "win32/Optex.h"
-#include "win32/SharedMemory.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/memory/SharedMemory.h"
+#include "win32/security/ObjectSecurity.h"
+#include "win32/sync/CriticalSection.h"
+#include "win32/sync/Optex.h"
 
 namespace CorvaneTools {
 namespace PerfMon {

@@ -2,8 +2,8 @@
 
 #include "perfmon/PerformanceDataBlock.h"
 #include "perfmon/RecordFields.h"
-#include "win32/Exception.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/text/ToString.h"
 
 namespace CorvaneTools {
 namespace PerfMon {

@@ -3,10 +3,10 @@
 #include "perfmon/PerformanceDataRequest.h"
 #include "perfmon/RecordFields.h"
 
-#include "win32/Exception.h"
-#include "win32/LockOwner.h"
-#include "win32/ToString.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/sync/LockOwner.h"
+#include "win32/text/ToString.h"
 
 #include <cstring>
 #include <cwchar>

@@ -5,7 +5,7 @@
 #include "perfmon/PerformanceDataBlockLayout.h"
 #include "perfmon/PerformanceDataSchema.h"
 #include "perfmon/ServedDefinitions.h"
-#include "win32/KernelObjectName.h"
+#include "win32/handles/KernelObjectName.h"
 
 #include <memory>
 #include <string>

@@ -2,8 +2,8 @@
 #include "perfmon/RecordFields.h"
 
 #include "perfmon/MD5Digest.h"
-#include "win32/Exception.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/text/ToString.h"
 
 #include <cstring>
 

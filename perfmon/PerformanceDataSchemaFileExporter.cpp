@@ -1,8 +1,8 @@
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 
-#include "win32/Exception.h"
-#include "win32/FileUtils.h"
-#include "win32/StringConverter.h"
+#include "win32/errors/Exception.h"
+#include "win32/files/FileUtils.h"
+#include "win32/text/StringConverter.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "perfmon/PerformanceDataSchema.h"
-#include "win32/StagingDirectory.h"
+#include "win32/files/StagingDirectory.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "perfmon/RecordFields.h"
 
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 #include "perfmon/RawImage.h"
 
-#include "win32/Exception.h"
-#include "win32/StringConverter.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/text/StringConverter.h"
 
 #include <cstring>
 

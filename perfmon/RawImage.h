@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/MemoryMappedFile.h"
+#include "win32/memory/MemoryMappedFile.h"
 
 #include <memory>
 #include <string>

@@ -4,11 +4,11 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/DebugTrace.h"
-#include "win32/Exception.h"
-#include "win32/FileUtils.h"
-#include "win32/RestartDeletion.h"
-#include "win32/ToString.h"
+#include "win32/errors/Exception.h"
+#include "win32/files/FileUtils.h"
+#include "win32/files/RestartDeletion.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/text/ToString.h"
 
 using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;

@@ -1,8 +1,8 @@
 #include "service/PerformanceCounters.h"
 
 #include "perfmon/PerformanceCounterInstaller.h"
-#include "win32/Exception.h"
-#include "win32/KernelObjectName.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/KernelObjectName.h"
 
 using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;

@@ -1,8 +1,8 @@
 #include "service/PollingThread.h"
 
-#include "win32/CrashHandlers.h"
-#include "win32/ErrorMessage.h"
-#include "win32/Exception.h"
+#include "win32/crash/CrashHandlers.h"
+#include "win32/errors/ErrorMessage.h"
+#include "win32/errors/Exception.h"
 
 using CorvaneTools::Service::IShutdownService;
 using CorvaneTools::Win32::CException;

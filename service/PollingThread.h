@@ -2,9 +2,9 @@
 
 #include "framework/IShutdownService.h"
 #include "service/TcpStatistics.h"
-#include "win32/Event.h"
-#include "win32/IRunnable.h"
-#include "win32/Thread.h"
+#include "win32/sync/Event.h"
+#include "win32/threads/IRunnable.h"
+#include "win32/threads/Thread.h"
 
 // The service's main loop: one sample at once, then one per poll interval, steered only
 // through the three events. Started once per service run.

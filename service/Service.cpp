@@ -4,15 +4,15 @@
 
 #include "service/CounterDeployment.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/DebugTrace.h"
-#include "win32/Exception.h"
-#include "win32/ProcessToken.h"
-#include "win32/SEHException.h"
-#include "win32/UntrustedObjectException.h"
-#include "win32/ObjectSecurity.h"
-#include "win32/StringConverter.h"
-#include "win32/SystemDirectories.h"
-#include "win32/ToString.h"
+#include "win32/crash/SEHException.h"
+#include "win32/errors/Exception.h"
+#include "win32/files/SystemDirectories.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/security/ObjectSecurity.h"
+#include "win32/security/ProcessToken.h"
+#include "win32/security/UntrustedObjectException.h"
+#include "win32/text/StringConverter.h"
+#include "win32/text/ToString.h"
 
 using CorvaneTools::Service::IManageServiceNotifications;
 using CorvaneTools::Service::IReportServiceStatus;

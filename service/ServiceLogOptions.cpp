@@ -1,11 +1,11 @@
 #include "service/ServiceOptions.h"
 
-#include "win32/Exception.h"
-#include "win32/ModuleInfo.h"
-#include "win32/ProtectedFolder.h"
-#include "win32/RegistryKey.h"
-#include "win32/SimpleMessageLog.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/files/ProtectedFolder.h"
+#include "win32/log/SimpleMessageLog.h"
+#include "win32/registry/RegistryKey.h"
+#include "win32/system/ModuleInfo.h"
 
 // The log's options: where it goes, and how large it grows before it rolls over.
 

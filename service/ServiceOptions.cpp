@@ -1,11 +1,11 @@
 #include "service/ServiceOptions.h"
 
-#include "win32/Exception.h"
-#include "win32/FileUtils.h"
-#include "win32/ProtectedFolder.h"
-#include "win32/RegistryKey.h"
-#include "win32/SystemDirectories.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/files/FileUtils.h"
+#include "win32/files/ProtectedFolder.h"
+#include "win32/files/SystemDirectories.h"
+#include "win32/registry/RegistryKey.h"
 
 #include <algorithm>
 #include <cwchar>

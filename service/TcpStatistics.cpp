@@ -1,9 +1,9 @@
 #include "service/TcpStatistics.h"
 
-#include "win32/DebugTrace.h"
-#include "win32/RegistryKey.h"
-#include "win32/SystemTime.h"
-#include "win32/ToString.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/registry/RegistryKey.h"
+#include "win32/system/SystemTime.h"
+#include "win32/text/ToString.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/LibraryLoader.h"
+#include "win32/system/LibraryLoader.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The program: installs, removes, runs as a process or as the service, whatever the
 // command line asks for.
 #include "service/ProgramEntry.h"
-#include "win32/LibraryLoader.h"
+#include "win32/system/LibraryLoader.h"
 
 #include <windows.h>
 

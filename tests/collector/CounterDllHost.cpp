@@ -1,7 +1,7 @@
 #include "tests/collector/CounterDllHost.h"
 
 #include "tests/collector/PublishedValues.h"
-#include "win32/ProcessToken.h"
+#include "win32/security/ProcessToken.h"
 
 #include <winperf.h>
 

@@ -6,10 +6,10 @@
 #include "tests/collector/CounterDllHost.h"
 #include "tests/collector/CounterDllSession.h"
 #include "tests/collector/PublishedValues.h"
-#include "tests/support/StandardUserToken.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DebugOutputMonitor.h"
 #include "tests/support/FakeCounterInstallation.h"
+#include "tests/support/StandardUserToken.h"
 #include "tests/support/TestNames.h"
 
 #include <gtest/gtest.h>

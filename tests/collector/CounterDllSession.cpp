@@ -3,7 +3,7 @@
 
 #include "perfmon/PerformanceDataSchema.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/LibraryLoader.h"
+#include "win32/system/LibraryLoader.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DebugOutputMonitor.h"

@@ -1,7 +1,7 @@
 #include "perfmon/PerformanceDataBlock.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/KernelObjectName.h"
-#include "win32/LibraryLoader.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/system/LibraryLoader.h"
 
 #include "tests/collector/CounterDllSession.h"
 #include "tests/support/ChildProcess.h"

@@ -7,7 +7,7 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "service/PerformanceCounters.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include "tests/collector/CounterWriter.h"
 #include "tests/collector/PublishedValues.h"

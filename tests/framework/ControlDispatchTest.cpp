@@ -2,7 +2,7 @@
 // with the pending-state step that waits for the previous transition.
 #include "framework/ServiceControlDispatcher.h"
 
-#include "win32/Event.h"
+#include "win32/sync/Event.h"
 
 #include "tests/framework/TestServiceCallbacks.h"
 #include "tests/support/WaitUntil.h"

@@ -3,8 +3,8 @@
 // shared by every process that runs its services this way.
 #include "framework/DebugServiceDispatcher.h"
 #include "framework/ServiceControlManagerInterface.h"
-#include "win32/Event.h"
-#include "win32/KernelObjectName.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/sync/Event.h"
 
 #include "tests/framework/TestServiceCallbacks.h"
 #include "tests/support/TestNames.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "framework/ServiceControlManagerPlatform.h"
-#include "win32/ToString.h"
+#include "win32/text/ToString.h"
 
 #include <functional>
 #include <map>

@@ -3,7 +3,7 @@
 #include "framework/ICommunicateWithSCM.h"
 #include "framework/IService.h"
 #include "framework/RequiresElevationException.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Win32Exception.h"
 
 #include <cwchar>
 #include <functional>

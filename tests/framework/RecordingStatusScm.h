@@ -2,7 +2,7 @@
 
 #include "framework/ICommunicateServiceStatusToSCM.h"
 #include "framework/IDeviceNotificationPlatform.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Win32Exception.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,7 +1,7 @@
 // CService: its configuration and names, MapStopReason, the control handler's table and
 // the main routine's reports and exception phases.
 #include "framework/Service.h"
-#include "win32/Event.h"
+#include "win32/sync/Event.h"
 
 #include "tests/framework/TestServiceCallbacks.h"
 #include "tests/support/CatchException.h"

@@ -1,6 +1,6 @@
 #include "framework/ServiceControlManagerInterface.h"
-#include "win32/DebugTrace.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/log/DebugTrace.h"
 
 #include "tests/framework/RecordingPlatform.h"
 #include "tests/support/CatchException.h"

@@ -2,9 +2,9 @@
 // nothing they meet reaches that thread, a service whose start failed is reported stopped,
 // and what they have to say goes to the log, never to a box.
 #include "framework/ServiceManager.h"
-#include "win32/Exception.h"
-#include "win32/StringConverter.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/text/StringConverter.h"
 
 #include "tests/framework/RecordingScm.h"
 #include "tests/framework/RecordingStatusScm.h"

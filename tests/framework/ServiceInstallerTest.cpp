@@ -1,7 +1,7 @@
 #include "framework/RequiresElevationException.h"
 #include "framework/ServiceControlManagerInterface.h"
 #include "framework/ServiceHandle.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Win32Exception.h"
 
 #include "tests/framework/RecordingPlatform.h"
 #include "tests/support/CatchException.h"

@@ -2,10 +2,10 @@
 // installed through the SCM interface, started, controlled and removed.
 #include "framework/ServiceControlManagerInterface.h"
 #include "framework/ServiceHandle.h"
-#include "win32/CommandLine.h"
-#include "win32/Event.h"
-#include "win32/KernelObjectName.h"
-#include "win32/SmartHandle.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/handles/SmartHandle.h"
+#include "win32/sync/Event.h"
+#include "win32/text/CommandLine.h"
 
 #include "tests/framework/ServiceQuery.h"
 #include "tests/support/ChildProcess.h"

@@ -1,6 +1,6 @@
 #include "framework/ServiceManager.h"
-#include "win32/Exception.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
 
 #include "tests/framework/RecordingScm.h"
 

@@ -1,9 +1,9 @@
 #include "framework/ServiceManager.h"
 #include "framework/ServiceStatus.h"
-#include "win32/ErrorMessage.h"
-#include "win32/Event.h"
-#include "win32/Exception.h"
-#include "win32/Win32Exception.h"
+#include "win32/errors/ErrorMessage.h"
+#include "win32/errors/Exception.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/sync/Event.h"
 
 #include "tests/framework/RecordingScm.h"
 #include "tests/support/CatchException.h"

@@ -3,8 +3,8 @@
 #include "tests/framework/RecordingStatusScm.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/TestNames.h"
-#include "tests/win32/ThreadTestSupport.h"
-#include "win32/DebugTrace.h"
+#include "tests/win32/threads/ThreadTestSupport.h"
+#include "win32/log/DebugTrace.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "framework/Service.h"
 #include "framework/ServiceCallbacks.h"
 #include "framework/ServiceStatus.h"
-#include "win32/SEHException.h"
-#include "win32/Win32Exception.h"
+#include "win32/crash/SEHException.h"
+#include "win32/errors/Win32Exception.h"
 
 #include "tests/framework/RecordingStatusScm.h"
 

@@ -2,8 +2,8 @@
 
 // The installed service under load: readers of both architectures as real processes, a
 // churn of loopback connections, and the service's polls counted from its log.
-#include "tests/application/ServiceProgramSupport.h"
 #include "tests/framework/ServiceQuery.h"
+#include "tests/service/ServiceProgramSupport.h"
 #include "tests/support/LoopbackConnections.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/TestNames.h"

@@ -5,11 +5,11 @@
 #include "perfmon/PerformanceDataSchema.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "tests/perfmon/TwoObjectSchema.h"
+#include "tests/support/loadperf/CounterTextLoaderNames.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestNames.h"
-#include "tests/support/loadperf/CounterTextLoaderNames.h"
-#include "win32/FileUtils.h"
-#include "win32/RegistryKey.h"
+#include "win32/files/FileUtils.h"
+#include "win32/registry/RegistryKey.h"
 
 #include <windows.h>
 

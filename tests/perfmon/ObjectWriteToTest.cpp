@@ -1,7 +1,7 @@
 #include "perfmon/PerformanceDataSchema.h"
 #include "perfmon/RecordFields.h"
 
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
-#include "win32/Exception.h"
-#include "win32/SystemDirectories.h"
+#include "win32/errors/Exception.h"
+#include "win32/files/SystemDirectories.h"
 
 #include "tests/perfmon/TestDlls.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/loadperf/CounterTextLoaderNames.h"
 #include "tests/support/NativeFileSystem.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/ScratchDirectory.h"
-#include "tests/support/loadperf/CounterTextLoaderNames.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "perfmon/CounterStorageAllocator.h"
-#include "perfmon/RecordFields.h"
 #include "perfmon/PerformanceDataBlock.h"
 #include "perfmon/PerformanceMonitorCounters.h"
-#include "win32/SecurityDescriptor.h"
-#include "win32/Win32Exception.h"
+#include "perfmon/RecordFields.h"
+#include "win32/errors/Win32Exception.h"
+#include "win32/security/SecurityDescriptor.h"
 
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"

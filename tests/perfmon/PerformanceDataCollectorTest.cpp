@@ -1,9 +1,9 @@
 #include "perfmon/PerformanceDataCollector.h"
-#include "perfmon/RecordFields.h"
 #include "perfmon/PerformanceMonitorCounters.h"
-#include "win32/Exception.h"
-#include "win32/SharedMemory.h"
-#include "win32/SmartHandle.h"
+#include "perfmon/RecordFields.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/SmartHandle.h"
+#include "win32/memory/SharedMemory.h"
 
 #include "service/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"

@@ -1,6 +1,6 @@
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include "service/TcpCounterSchema.h"
 

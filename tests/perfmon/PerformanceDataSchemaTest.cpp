@@ -1,6 +1,6 @@
 #include "perfmon/PerformanceDataSchema.h"
 
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "perfmon/PerformanceDataBlock.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/Exception.h"
-#include "win32/Optex.h"
+#include "win32/errors/Exception.h"
+#include "win32/sync/Optex.h"
 
 #include "tests/support/CatchException.h"
 #include "tests/support/LiveThread.h"

@@ -4,8 +4,8 @@
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "perfmon/RecordFields.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/Exception.h"
-#include "win32/SharedMemory.h"
+#include "win32/errors/Exception.h"
+#include "win32/memory/SharedMemory.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"

@@ -1,6 +1,6 @@
 #include "service/PerformanceCounters.h"
-#include "win32/Exception.h"
-#include "win32/KernelObjectName.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/KernelObjectName.h"
 
 #include "service/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/DebugTrace.h"
+#include "win32/log/DebugTrace.h"
 
 #include "tests/support/TestNames.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/Optex.h"
+#include "win32/sync/Optex.h"
 
 #include <windows.h>
 

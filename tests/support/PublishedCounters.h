@@ -3,7 +3,7 @@
 #include "perfmon/PerformanceDataBlock.h"
 #include "service/PerformanceCounters.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/KernelObjectName.h"
+#include "win32/handles/KernelObjectName.h"
 
 #include "tests/support/FakeCounterInstallation.h"
 

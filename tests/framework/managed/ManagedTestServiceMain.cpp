@@ -6,11 +6,11 @@
 //              the test sets "<events>_ShutdownNow"
 // What it did, it tells by setting named events "<events>_<what>" that the test made:
 // Start, Continue, Pause, User_<control>_<event type>, Stop_<reason>, Shutdown.
-#include "framework/ServiceCallbacks.h"
 #include "framework/Service.h"
+#include "framework/ServiceCallbacks.h"
 #include "framework/ServiceControlManagerInterface.h"
 #include "framework/ServiceManager.h"
-#include "win32/Exception.h"
+#include "win32/errors/Exception.h"
 
 #include <windows.h>
 

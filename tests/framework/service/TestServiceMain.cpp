@@ -4,11 +4,11 @@
 // "<service name>_proceed", so that a test can observe every pending state.
 #include "framework/ServiceControlManagerInterface.h"
 #include "framework/ServiceStatus.h"
-#include "win32/DebugTrace.h"
-#include "win32/Event.h"
-#include "win32/Exception.h"
-#include "win32/IOCompletionPort.h"
-#include "win32/KernelObjectName.h"
+#include "win32/errors/Exception.h"
+#include "win32/handles/KernelObjectName.h"
+#include "win32/log/DebugTrace.h"
+#include "win32/sync/Event.h"
+#include "win32/threads/IOCompletionPort.h"
 
 #include <cwchar>
 #include <string>
