@@ -7,8 +7,8 @@
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "service/TcpCounterSchema.h"
 #include "win32/errors/Exception.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/system/LibraryLoader.h"
+#include "win32/system/SystemDirectories.h"
 
 #include <windows.h>
 

@@ -6,11 +6,11 @@
 #include "framework/ServiceInstaller.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileUtils.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/handles/SmartHandle.h"
 #include "win32/log/DebugTrace.h"
+#include "win32/process/CommandLine.h"
 #include "win32/system/ModuleInfo.h"
-#include "win32/text/CommandLine.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/text/ToString.h"
 
 #include <shellapi.h>

@@ -4,7 +4,7 @@
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/log/DebugTrace.h"
-#include "win32/text/CommandLine.h"
+#include "win32/process/CommandLine.h"
 #include "win32/text/StringConverter.h"
 
 #include <exception>

@@ -1,10 +1,10 @@
 #include "perfmon/CounterDllFiles.h"
 
 #include "win32/files/FileUtils.h"
-#include "win32/files/SystemDirectories.h"
-#include "win32/files/WOW64FileSystemRedirector.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/system/SystemInfo.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 namespace CorvaneTools {
 namespace PerfMon {

@@ -4,10 +4,10 @@
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileUtils.h"
-#include "win32/files/SystemDirectories.h"
-#include "win32/files/WOW64FileSystemRedirector.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/system/SystemInfo.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 #include <loadperf.h>
 

@@ -4,9 +4,9 @@
 #include "win32/errors/Exception.h"
 #include "win32/files/FileReplacement.h"
 #include "win32/files/RestartDeletion.h"
-#include "win32/files/SystemDirectories.h"
-#include "win32/files/WOW64FileSystemRedirector.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/system/SystemDirectories.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 #include <cwchar>
 #include <utility>

@@ -6,11 +6,11 @@
 #include "service/TcpCounterSchema.h"
 #include "win32/crash/SEHException.h"
 #include "win32/errors/Exception.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/log/DebugTrace.h"
 #include "win32/security/ObjectSecurity.h"
 #include "win32/security/ProcessToken.h"
 #include "win32/security/UntrustedObjectException.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/text/StringConverter.h"
 #include "win32/text/ToString.h"
 

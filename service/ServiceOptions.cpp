@@ -4,8 +4,8 @@
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileUtils.h"
 #include "win32/files/ProtectedFolder.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/registry/RegistryKey.h"
+#include "win32/system/SystemDirectories.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -2,7 +2,7 @@
 
 // The product's counter DLLs installed for real under the service's own counter-set name,
 // and a writer process publishing known values. The writer is the child "CounterWriter"
-// of the test program, defined beside the end-to-end tests.
+// of the test program, in CounterWriter.cpp.
 
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"

@@ -5,9 +5,7 @@
 #if defined(_WIN64)
 
 #include "perfmon/PerformanceCounterInstaller.h"
-#include "service/PerformanceCounters.h"
 #include "service/TcpCounterSchema.h"
-#include "win32/errors/Exception.h"
 
 #include "tests/collector/CounterWriter.h"
 #include "tests/collector/PublishedValues.h"
@@ -120,32 +118,6 @@ DWORD EndToEndTest::s_installed = 0;
 DWORD EndToEndTest::s_first = 0;
 
 } // namespace
-
-TESSALY_CHILD_MAIN(CounterWriter)
-{
-    try
-    {
-        CPerformanceCounters counters(true, nullptr);
-        if (!counters.IsPublishing())
-        {
-            return 40;
-        }
-        PublishValues(counters);
-        HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, args.at(0).c_str());
-        HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
-        if (!ready || !stop)
-        {
-            return 41;
-        }
-        ::SetEvent(ready);
-        return ::WaitForSingleObject(stop, 120000) == WAIT_OBJECT_0 ? 0 : 42;
-    }
-    catch (const CorvaneTools::Win32::CException &e)
-    {
-        std::printf("%ls - %ls\n", e.GetWhere().c_str(), e.GetMessage().c_str());
-        return 43;
-    }
-}
 
 TEST_F(EndToEndTest, BothArchitecturesReadTheWritersValuesThroughThePerformanceLibrary)
 {

@@ -4,8 +4,8 @@
 #include "framework/ServiceHandle.h"
 #include "win32/handles/KernelObjectName.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/process/CommandLine.h"
 #include "win32/sync/Event.h"
-#include "win32/text/CommandLine.h"
 
 #include "tests/framework/ServiceQuery.h"
 #include "tests/support/ChildProcess.h"

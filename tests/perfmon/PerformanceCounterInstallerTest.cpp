@@ -1,7 +1,7 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
 #include "win32/errors/Exception.h"
-#include "win32/files/SystemDirectories.h"
+#include "win32/system/SystemDirectories.h"
 
 #include "tests/perfmon/TestDlls.h"
 #include "tests/support/CatchException.h"

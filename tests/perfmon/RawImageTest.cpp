@@ -1,8 +1,8 @@
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/RawImage.h"
 #include "win32/errors/Exception.h"
-#include "win32/files/SystemDirectories.h"
-#include "win32/files/WOW64FileSystemRedirector.h"
+#include "win32/system/SystemDirectories.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 #include "tests/perfmon/TestDlls.h"
 #include "tests/support/CatchException.h"

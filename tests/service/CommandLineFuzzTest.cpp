@@ -6,7 +6,7 @@
 #include "tests/service/ServiceProgramSupport.h"
 #include "tests/support/LongRuns.h"
 #include "tests/support/ProviderRegistrationLock.h"
-#include "win32/text/CommandLine.h"
+#include "win32/process/CommandLine.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>

@@ -4,8 +4,8 @@
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileReplacement.h"
 #include "win32/files/FileUtils.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/text/ToString.h"
 
 #include "tests/service/ApplicationTestSupport.h"

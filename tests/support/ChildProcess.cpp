@@ -1,7 +1,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"
 
-#include "win32/text/CommandLine.h"
+#include "win32/process/CommandLine.h"
 
 #include <map>
 #include <stdexcept>

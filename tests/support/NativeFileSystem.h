@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win32/files/WOW64FileSystemRedirector.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 namespace TestSupport {
 

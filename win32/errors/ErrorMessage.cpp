@@ -1,7 +1,5 @@
 #include "win32/errors/ErrorMessage.h"
 
-#include "win32/text/ToString.h"
-
 namespace CorvaneTools {
 namespace Win32 {
 
@@ -30,7 +28,7 @@ std::wstring LookUp(DWORD error, bool stripLineEnd, int depth)
     const DWORD reason = ::GetLastError();
     if (reason == error || depth > 0)
     {
-        return L"Failed to obtain error string: " + ToString(static_cast<unsigned long>(error));
+        return L"Failed to obtain error string: " + std::to_wstring(static_cast<unsigned long>(error));
     }
     return LookUp(reason, stripLineEnd, depth + 1);
 }

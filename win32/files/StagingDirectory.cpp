@@ -1,8 +1,8 @@
 #include "win32/files/StagingDirectory.h"
 
 #include "win32/errors/Win32Exception.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/security/ObjectSecurity.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/text/ToString.h"
 
 #include <atomic>

@@ -3,7 +3,7 @@
 #include "win32/errors/ErrorMessage.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/DirectorySearch.h"
-#include "win32/files/SystemDirectories.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/text/ToString.h"
 
 #include <ctime>

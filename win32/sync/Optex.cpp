@@ -1,8 +1,8 @@
 #include "win32/sync/Optex.h"
 
 #include "win32/errors/Win32Exception.h"
+#include "win32/sync/ThreadLiveness.h"
 #include "win32/text/ToString.h"
-#include "win32/threads/ThreadLiveness.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 #include "win32/system/LibraryLoader.h"
 
 #include "win32/errors/Win32Exception.h"
-#include "win32/files/SystemDirectories.h"
+#include "win32/system/SystemDirectories.h"
 #include "win32/text/StringConverter.h"
 
 namespace CorvaneTools {

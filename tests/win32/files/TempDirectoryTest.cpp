@@ -1,8 +1,8 @@
 #include "win32/errors/ErrorMessage.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/DirectorySearch.h"
-#include "win32/files/SystemDirectories.h"
 #include "win32/files/TempDirectory.h"
+#include "win32/system/SystemDirectories.h"
 
 #include "tests/support/CatchException.h"
 #include "tests/support/ScratchDirectory.h"

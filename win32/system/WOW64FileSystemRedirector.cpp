@@ -1,4 +1,4 @@
-#include "win32/files/WOW64FileSystemRedirector.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 #include "win32/errors/ErrorMessage.h"
 #include "win32/errors/Win32Exception.h"

@@ -1,4 +1,4 @@
-#include "win32/threads/ThreadLiveness.h"
+#include "win32/sync/ThreadLiveness.h"
 
 #include "win32/handles/SmartHandle.h"
 

@@ -1,4 +1,4 @@
-#include "win32/text/CommandLine.h"
+#include "win32/process/CommandLine.h"
 
 #include "win32/files/FileUtils.h"
 

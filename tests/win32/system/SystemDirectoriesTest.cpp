@@ -1,4 +1,4 @@
-#include "win32/files/SystemDirectories.h"
+#include "win32/system/SystemDirectories.h"
 
 #include "tests/support/ScratchDirectory.h"
 

@@ -1,7 +1,7 @@
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/DirectorySearch.h"
-#include "win32/files/SystemDirectories.h"
-#include "win32/files/WOW64FileSystemRedirector.h"
+#include "win32/system/SystemDirectories.h"
+#include "win32/system/WOW64FileSystemRedirector.h"
 
 #include "tests/support/CatchException.h"
 #include "tests/support/ScratchDirectory.h"
