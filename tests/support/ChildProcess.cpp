@@ -44,19 +44,6 @@ bool RunChildIfRequested(int argc, wchar_t **argv, int &exitCode)
     return true;
 }
 
-std::wstring ThisProgram()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length);
-}
-
-std::wstring ThisFolder()
-{
-    const std::wstring program = ThisProgram();
-    return program.substr(0, program.find_last_of(L"\\/"));
-}
-
 CChildProcess::CChildProcess(const std::wstring &name, const std::vector<std::wstring> &args,
                              const std::wstring &program, bool debug, HANDLE token)
     : m_process(), m_outputRead(INVALID_HANDLE_VALUE)

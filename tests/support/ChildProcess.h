@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestNames.h"
+
 #include <windows.h>
 
 #include <string>
@@ -51,10 +53,6 @@ private:
 
 // Runs a child to its end; returns its exit code.
 DWORD RunChild(const std::wstring &name, const std::vector<std::wstring> &args = {});
-
-// Full path of this test program and of the folder it is in.
-std::wstring ThisProgram();
-std::wstring ThisFolder();
 
 } // namespace TestSupport
 

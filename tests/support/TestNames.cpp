@@ -1,7 +1,5 @@
 #include "tests/support/TestNames.h"
 
-#include "tests/support/ChildProcess.h"
-
 #include <windows.h>
 
 #include <atomic>
@@ -10,6 +8,19 @@
 #include <cstring>
 
 namespace TestSupport {
+
+std::wstring ThisProgram()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::wstring ThisFolder()
+{
+    const std::wstring program = ThisProgram();
+    return program.substr(0, program.find_last_of(L"\\/"));
+}
 
 const wchar_t *ThisArchitecture()
 {

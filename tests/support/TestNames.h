@@ -5,6 +5,10 @@
 
 namespace TestSupport {
 
+// Full path of this test program and of the folder it is in.
+std::wstring ThisProgram();
+std::wstring ThisFolder();
+
 // "x64" or "x86": the architecture this test program was built for.
 const wchar_t *ThisArchitecture();
 const wchar_t *OtherArchitecture();
