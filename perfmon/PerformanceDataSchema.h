@@ -171,6 +171,10 @@ public:
     std::wstring GetChecksum() const;
 
 private:
+    // The text in the language asked for, or in the schema's own where it has none.
+    static const std::wstring &TextFor(const Names &names, const std::wstring &language,
+                                       const std::wstring &ownLanguage, bool help);
+
     const std::wstring m_language;
     Objects m_objects;
     std::set<std::wstring> m_objectNames;
