@@ -2,18 +2,22 @@
 
 #include "perfmon/PerformanceCounterInstaller.h"
 
+#include "counters/TcpCounterSchema.h"
 #include "service/CounterDeployment.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/DebugTrace.h"
 #include "win32/Exception.h"
+#include "win32/ObjectSecurity.h"
 #include "win32/ProcessToken.h"
 #include "win32/SEHException.h"
-#include "win32/UntrustedObjectException.h"
-#include "win32/ObjectSecurity.h"
 #include "win32/StringConverter.h"
 #include "win32/SystemDirectories.h"
 #include "win32/ToString.h"
+#include "win32/UntrustedObjectException.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
+using Counters::TcpCounterSetName;
 using CorvaneTools::Service::IManageServiceNotifications;
 using CorvaneTools::Service::IReportServiceStatus;
 using CorvaneTools::Service::IShutdownService;
@@ -113,12 +117,12 @@ bool CService::ApproveRunAction(CorvaneTools::Service::RunAction action, const s
 
 bool CService::InstallPerformanceCounters(std::wstring &message)
 {
-    return ::InstallPerformanceCounters(message, &m_deletedAtRestart);
+    return TessalyService::InstallPerformanceCounters(message, &m_deletedAtRestart);
 }
 
 bool CService::RemovePerformanceCounters(std::wstring &message)
 {
-    return ::RemovePerformanceCounters(message, &m_deletedAtRestart);
+    return TessalyService::RemovePerformanceCounters(message, &m_deletedAtRestart);
 }
 
 bool CService::RestartNeeded(std::wstring &note) const
@@ -282,3 +286,6 @@ bool CService::IsUserAnAdministrator() const
 {
     return CorvaneTools::Win32::CProcessToken::IsUserAnAdmin();
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

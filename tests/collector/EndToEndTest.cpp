@@ -4,9 +4,9 @@
 // is the machine's one, and the 32-bit readers are its children.
 #if defined(_WIN64)
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "service/PerformanceCounters.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/Exception.h"
 
 #include "tests/collector/CounterWriter.h"
@@ -18,6 +18,8 @@
 #include <sstream>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace CorvaneTools::PerfMon;
 using TestSupport::CChildProcess;
 using TestSupport::CWriter;

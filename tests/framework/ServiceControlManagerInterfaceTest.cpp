@@ -1,3 +1,4 @@
+#include "framework/ServiceConfigurationMapping.h"
 #include "framework/ServiceControlManagerInterface.h"
 #include "win32/DebugTrace.h"
 #include "win32/Win32Exception.h"
@@ -81,19 +82,19 @@ TEST(ServiceControlManagerInterfaceTest, MapsStartupAndSidTypes)
                  {3, SERVICE_AUTO_START, 1}};
     for (const auto &row : table)
     {
-        EXPECT_EQ(row.startType, CServiceControlManagerInterface::MapStartupType(row.value)) << row.value;
-        EXPECT_EQ(row.sidType, CServiceControlManagerInterface::MapServiceSidType(row.value)) << row.value;
+        EXPECT_EQ(row.startType, MapStartupType(row.value)) << row.value;
+        EXPECT_EQ(row.sidType, MapServiceSidType(row.value)) << row.value;
     }
     for (const LONG value : {4, -1})
     {
         const std::wstring hex = value == 4 ? L"0x4" : L"0xffffffff";
         const CException start =
-            CatchException<CException>([&] { CServiceControlManagerInterface::MapStartupType(value); });
-        EXPECT_EQ(L"CServiceControlManagerInterface::MapStartupType()", start.GetWhere());
+            CatchException<CException>([&] { MapStartupType(value); });
+        EXPECT_EQ(L"MapStartupType()", start.GetWhere());
         EXPECT_EQ(L"Unexpected service startup type: " + hex, start.GetMessage());
         const CException sid =
-            CatchException<CException>([&] { CServiceControlManagerInterface::MapServiceSidType(value); });
-        EXPECT_EQ(L"CServiceControlManagerInterface::MapServiceSidType()", sid.GetWhere());
+            CatchException<CException>([&] { MapServiceSidType(value); });
+        EXPECT_EQ(L"MapServiceSidType()", sid.GetWhere());
         EXPECT_EQ(L"Unexpected service SID type: " + hex, sid.GetMessage());
     }
 }
