@@ -88,13 +88,11 @@ TEST(ServiceControlManagerInterfaceTest, MapsStartupAndSidTypes)
     for (const LONG value : {4, -1})
     {
         const std::wstring hex = value == 4 ? L"0x4" : L"0xffffffff";
-        const CException start =
-            CatchException<CException>([&] { MapStartupType(value); });
-        EXPECT_EQ(L"MapStartupType()", start.GetWhere());
+        const CException start = CatchException<CException>([&] { MapStartupType(value); });
+        EXPECT_EQ(L"CServiceControlManagerInterface::MapStartupType()", start.GetWhere());
         EXPECT_EQ(L"Unexpected service startup type: " + hex, start.GetMessage());
-        const CException sid =
-            CatchException<CException>([&] { MapServiceSidType(value); });
-        EXPECT_EQ(L"MapServiceSidType()", sid.GetWhere());
+        const CException sid = CatchException<CException>([&] { MapServiceSidType(value); });
+        EXPECT_EQ(L"CServiceControlManagerInterface::MapServiceSidType()", sid.GetWhere());
         EXPECT_EQ(L"Unexpected service SID type: " + hex, sid.GetMessage());
     }
 }
