@@ -3,7 +3,7 @@
 #include "perfmon/PerformanceDataCollector.h"
 #include "win32/errors/Exception.h"
 
-#include "service/TcpCounterSchema.h"
+#include "counters/TcpCounterSchema.h"
 
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
 

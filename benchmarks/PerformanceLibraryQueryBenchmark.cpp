@@ -3,9 +3,9 @@
 // installed instead, each less the query with neither. The performance library loads,
 // opens, collects from, closes and unloads every installed provider on every query, so
 // the added cost is all of that.
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/errors/Exception.h"
 #include "win32/system/LibraryLoader.h"
 #include "win32/system/SystemDirectories.h"
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <iphlpapi.h>
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
 #include "service/PerformanceCounters.h"
-#include "service/TcpCounterSchema.h"
 #include "service/TcpStatistics.h"
 #include "service/TcpTables.h"
 #include "win32/errors/Exception.h"
@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace CorvaneTools::Win32;
 using CorvaneTools::PerfMon::CPerformanceDataBlock;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;

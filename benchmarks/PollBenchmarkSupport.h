@@ -20,6 +20,7 @@
 
 namespace PollBenchmark {
 
+using CorvaneTools::TessalyService::ITcpTables;
 using CorvaneTools::Win32::CDebugTrace;
 
 // The trace's file while this lives, in the temporary folder; deleted afterwards.

@@ -8,11 +8,12 @@
 #include <windows.h>
 
 using CorvaneTools::PerfMon::ICollectPerformanceData;
+using CorvaneTools::TessalyCounters::CreatePerformanceDataCollector;
 using CorvaneTools::Win32::CSEHException;
 using CorvaneTools::Win32::CSEHTranslator;
 
 #if defined(TESSALY_TEST_BUILD)
-void FaultInExportIfAsked(const wchar_t *valueName);
+using CorvaneTools::TessalyCounters::FaultInExportIfAsked;
 #endif
 
 namespace {

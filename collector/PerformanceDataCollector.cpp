@@ -1,7 +1,8 @@
 #include "collector/PerformanceDataCollector.h"
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
-#include "service/TcpCounterSchema.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "win32/crash/SEHException.h"
 #include "win32/crash/SEHTranslator.h"
 #include "win32/errors/Exception.h"
@@ -9,6 +10,11 @@
 #include "win32/sync/CriticalSection.h"
 #include "win32/sync/Optex.h"
 
+namespace CorvaneTools {
+namespace TessalyCounters {
+
+using Counters::BuildTcpCounterSchema;
+using Counters::TcpCounterSetName;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CSEHException;
 using CorvaneTools::Win32::CSEHTranslator;
@@ -90,7 +96,8 @@ void HoldLockIfAsked(const wchar_t *valueName, const std::wstring &applicationNa
     {
         return;
     }
-    const CorvaneTools::Win32::CGlobalName name(applicationName + CPerformanceDataBlock::LockSuffix);
+    const CorvaneTools::Win32::CUnqualifiedName name(
+        CorvaneTools::PerfMon::CPerformanceDataBlockNames::OfCounterSet(applicationName).Lock());
     CorvaneTools::Win32::COptex lock(name, nullptr, 0, CorvaneTools::Win32::OpenOnly);
     lock.Enter();
     // Long enough for a reader started after it to meet it even on a loaded machine.
@@ -121,8 +128,9 @@ bool CPerformanceDataCollector::FindRegistration(const wchar_t *method)
     {
         const DWORD first = CorvaneTools::PerfMon::CPerformanceCounterInstaller().FirstCounterIndex(m_applicationName);
         std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataCollector> collector(
-            new CorvaneTools::PerfMon::CPerformanceDataCollector(CorvaneTools::Win32::CGlobalName(m_applicationName),
-                                                                 m_schema, first));
+            new CorvaneTools::PerfMon::CPerformanceDataCollector(
+                CorvaneTools::PerfMon::CPerformanceDataBlockNames::CounterSetBlock(m_applicationName), m_schema,
+                first));
         // Asked for only while open, so it is opened at once.
         collector->Open(nullptr);
         m_collector = std::move(collector);
@@ -240,3 +248,6 @@ void FaultInExportIfAsked(const wchar_t *valueName)
     FaultIfAsked(valueName, L"FaultInExport");
 }
 #endif
+
+} // namespace TessalyCounters
+} // namespace CorvaneTools

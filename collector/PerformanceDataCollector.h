@@ -8,6 +8,9 @@
 #include <memory>
 #include <string>
 
+namespace CorvaneTools {
+namespace TessalyCounters {
+
 // The counter DLL's collector: the service's schema built here in code, and nothing raised
 // inside leaving it. Every failure goes to the debugger output instead.
 //
@@ -53,3 +56,11 @@ private:
 
 // Null, with the reason written to the debugger output, when the collector cannot be made.
 CorvaneTools::PerfMon::ICollectPerformanceData *CreatePerformanceDataCollector();
+
+#if defined(TESSALY_TEST_BUILD)
+// Test builds fault inside an export on request.
+void FaultInExportIfAsked(const wchar_t *valueName);
+#endif
+
+} // namespace TessalyCounters
+} // namespace CorvaneTools

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/IQueueServiceControls.h"
 #include "framework/IService.h"
 #include "framework/IServiceCallbacks.h"
 #include "framework/ServiceConfiguration.h"
@@ -15,7 +16,7 @@ class CServiceControlDispatcher;
 // The framework's base for one service: the main routine and the control handler, which
 // talk through the control queue, with everything application-specific forwarded to the
 // callbacks.
-class CService : public IService
+class CService : public IService, private IQueueServiceControls
 {
 public:
     // The callbacks are not owned and must outlive the service.
@@ -58,8 +59,6 @@ public:
     static const DWORD DenyQuery = 0x424D5144;
 
 private:
-    friend class CServiceControlDispatcher;
-
     // Default exit codes of one phase of the main routine, for CException, CSEHException,
     // standard library exceptions and anything else.
     struct ExceptionExitCodes
@@ -70,7 +69,7 @@ private:
         DWORD unknown;
     };
 
-    void QueueControl(DWORD control, DWORD eventType, void *eventData);
+    void QueueControl(DWORD control, DWORD eventType, void *eventData) override;
 
     // Steps after set-up: start, the control loop and the callbacks' shutdown.
     void StartAndRun(IReportServiceStatus &status, IManageServiceNotifications &notifications, DWORD argc,

@@ -1,12 +1,10 @@
 #include "framework/ServiceControlDispatcher.h"
 
-#include "framework/Service.h"
-
 namespace CorvaneTools {
 namespace Service {
 
-CServiceControlDispatcher::CServiceControlDispatcher(IReportServiceStatus &status, CService &service)
-    : m_status(status), m_service(service)
+CServiceControlDispatcher::CServiceControlDispatcher(IReportServiceStatus &status, IQueueServiceControls &queue)
+    : m_status(status), m_queue(queue)
 {
 }
 
@@ -28,7 +26,7 @@ void CServiceControlDispatcher::DispatchControl(DWORD control, DWORD eventType, 
     default:
         break;
     }
-    m_service.QueueControl(control, eventType, eventData);
+    m_queue.QueueControl(control, eventType, eventData);
 }
 
 void CServiceControlDispatcher::DispatchControl(DWORD control, DWORD eventType)
@@ -51,7 +49,7 @@ void CServiceControlDispatcher::ShutdownService(DWORD exitCode)
     {
         m_status.SetUltimateState(SERVICE_STOPPED, PendingWaitHintMs);
     }
-    m_service.QueueControl(SERVICE_CONTROL_STOP, 0, nullptr);
+    m_queue.QueueControl(SERVICE_CONTROL_STOP, 0, nullptr);
 }
 
 } // namespace Service

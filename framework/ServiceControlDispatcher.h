@@ -1,13 +1,12 @@
 #pragma once
 
 #include "framework/IDispatchServiceControls.h"
+#include "framework/IQueueServiceControls.h"
 #include "framework/IReportServiceStatus.h"
 #include "framework/IShutdownService.h"
 
 namespace CorvaneTools {
 namespace Service {
-
-class CService;
 
 // Turns a control into its pending state and queues it for the service's main routine.
 // Lives on the stack of one main routine or one control-handler call.
@@ -15,7 +14,7 @@ class CServiceControlDispatcher : public IDispatchServiceControls, public IShutd
 {
 public:
     // Neither is owned.
-    CServiceControlDispatcher(IReportServiceStatus &status, CService &service);
+    CServiceControlDispatcher(IReportServiceStatus &status, IQueueServiceControls &queue);
 
     CServiceControlDispatcher(const CServiceControlDispatcher &) = delete;
     CServiceControlDispatcher &operator=(const CServiceControlDispatcher &) = delete;
@@ -32,7 +31,7 @@ public:
 
 private:
     IReportServiceStatus &m_status;
-    CService &m_service;
+    IQueueServiceControls &m_queue;
 };
 
 } // namespace Service

@@ -52,11 +52,6 @@ public:
     void SetPathOptions(const std::vector<std::wstring> &options);
     DWORD StartDispatcher(const SERVICE_TABLE_ENTRYW *table) override;
 
-    // Framework start type (ServiceConfiguration::StartType) to the platform's.
-    static DWORD MapStartupType(LONG startType);
-    // Framework SID type (ServiceConfiguration::SidType) to the platform's.
-    static DWORD MapServiceSidType(LONG sidType);
-
 private:
     void RecordExitCode(const SERVICE_STATUS &status);
 

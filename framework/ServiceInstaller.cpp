@@ -1,7 +1,7 @@
 #include "framework/ServiceInstaller.h"
 
 #include "framework/RequiresElevationException.h"
-#include "framework/ServiceControlManagerInterface.h"
+#include "framework/ServiceConfigurationMapping.h"
 #include "framework/ServiceHandle.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/security/ScopedPrivilege.h"
@@ -142,7 +142,7 @@ SC_HANDLE CServiceInstaller::Create(SC_HANDLE manager, const std::wstring &servi
     // The platform configures restart actions only for callers that may start the service.
     const DWORD access = SERVICE_CHANGE_CONFIG | (configuration.hasRestartAction ? SERVICE_START : 0);
     const DWORD type = serviceType | (configuration.interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
-    const DWORD startType = CServiceControlManagerInterface::MapStartupType(configuration.startType);
+    const DWORD startType = MapStartupType(configuration.startType);
     const std::wstring dependencies = ToMultiString(configuration.dependencies);
     const bool hasAccount = !configuration.account.empty();
     const SC_HANDLE service = m_platform.CreateServiceW(
@@ -182,7 +182,7 @@ void CServiceInstaller::ConfigureNT6Items(SC_HANDLE service, const ServiceConfig
     }
     if (configuration.sidType != ServiceConfiguration::SidNotConfigured)
     {
-        SERVICE_SID_INFO sid = {CServiceControlManagerInterface::MapServiceSidType(configuration.sidType)};
+        SERVICE_SID_INFO sid = {MapServiceSidType(configuration.sidType)};
         Configure(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid,
                   L"CServiceControlManagerInterface::CreateService() - failed to set service SID type");
     }

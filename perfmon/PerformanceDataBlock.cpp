@@ -2,6 +2,7 @@
 #include "perfmon/RecordFields.h"
 
 #include "perfmon/CounterStorageAllocator.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "win32/errors/Exception.h"
 #include "win32/handles/SmartHandle.h"
 #include "win32/security/ObjectSecurity.h"
@@ -43,9 +44,6 @@ const wchar_t *const s_where = L"CPerformanceDataBlock::CPerformanceDataBlock()"
 
 } // namespace
 
-const wchar_t *const CPerformanceDataBlock::SectionSuffix = L"_PerfData";
-const wchar_t *const CPerformanceDataBlock::LockSuffix = L"_PerfData_Lock";
-
 // The block's objects always carry their own descriptors: the caller's attributes would let
 // anyone rewrite what every reader is served.
 CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
@@ -53,13 +51,14 @@ CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, cons
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
       m_lock(LockName(name, securityAttributes), CObjectSecurity(ObjectProtection::SharedLock), SpinCount),
-      m_memory(SectionName(name), m_blockSize, ReadWrite, true, CObjectSecurity(ObjectProtection::PublishedSection)),
+      m_memory(CUnqualifiedName(CPerformanceDataBlockNames(name).Section()), m_blockSize, ReadWrite, true,
+               CObjectSecurity(ObjectProtection::PublishedSection)),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
     // Again now that they exist: one may have been made between the first look and ours.
     m_lock.RequireTrusted(ObjectProtection::SharedLock, s_where);
     RequireTrustedObject(m_memory.GetHandle(), SE_KERNEL_OBJECT, ObjectProtection::PublishedSection, s_where,
-                         SectionName(name).GetName());
+                         CPerformanceDataBlockNames(name).Section());
     InitialiseLayout(firstTitleIndex);
 }
 
@@ -68,13 +67,13 @@ CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, cons
 CPerformanceDataBlock::CPerformanceDataBlock(const IKernelObjectName &name, const CPerformanceDataSchema &schema)
     : m_schema(schema),
       m_blockSize(BlockSize(schema)),
-      m_lock(CUnqualifiedName(name.GetName() + LockSuffix), nullptr, SpinCount, OpenOnly),
-      m_memory(SectionName(name), m_blockSize, ReadOnly, OpenOnly, nullptr),
+      m_lock(CUnqualifiedName(CPerformanceDataBlockNames(name).Lock()), nullptr, SpinCount, OpenOnly),
+      m_memory(CUnqualifiedName(CPerformanceDataBlockNames(name).Section()), m_blockSize, ReadOnly, OpenOnly, nullptr),
       m_block(static_cast<BYTE *>(m_memory.GetMemory()))
 {
     // Values from a block others may write would be whatever they chose.
     RequireTrustedObject(m_memory.GetHandle(), SE_KERNEL_OBJECT, ObjectProtection::PublishedSection, s_where,
-                         SectionName(name).GetName());
+                         CPerformanceDataBlockNames(name).Section());
 }
 
 CPerformanceDataBlock::~CPerformanceDataBlock() = default;
@@ -90,17 +89,12 @@ CUnqualifiedName CPerformanceDataBlock::LockName(const IKernelObjectName &name, 
     }
     // Nothing is written into an object someone else made: its maker could change what
     // every reader is served, or hold the lock for ever.
-    const std::wstring lock = name.GetName() + LockSuffix;
-    RequireNoForeignObject(lock, false, ObjectProtection::SharedLock, s_where);
-    RequireNoForeignObject(lock + COptex::MappingSuffix, true, ObjectProtection::SharedLock, s_where);
-    RequireNoForeignObject(lock + COptex::OwnerMappingSuffix, true, ObjectProtection::SharedLock, s_where);
-    RequireNoForeignObject(SectionName(name).GetName(), true, ObjectProtection::PublishedSection, s_where);
-    return CUnqualifiedName(lock);
-}
-
-CUnqualifiedName CPerformanceDataBlock::SectionName(const IKernelObjectName &name)
-{
-    return CUnqualifiedName(name.GetName() + SectionSuffix);
+    const CPerformanceDataBlockNames names(name);
+    RequireNoForeignObject(names.Lock(), false, ObjectProtection::SharedLock, s_where);
+    RequireNoForeignObject(names.LockState(), true, ObjectProtection::SharedLock, s_where);
+    RequireNoForeignObject(names.LockOwner(), true, ObjectProtection::SharedLock, s_where);
+    RequireNoForeignObject(names.Section(), true, ObjectProtection::PublishedSection, s_where);
+    return CUnqualifiedName(names.Lock());
 }
 
 bool CPerformanceDataBlock::IsInitialised() const

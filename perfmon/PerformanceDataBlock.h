@@ -24,9 +24,6 @@ class CPerformanceDataBlock : public Win32::ICriticalSection
 {
 public:
     static const DWORD HeaderSize = 16;
-    // Suffixes of the section's and the lock's names after the block's name.
-    static const wchar_t *const SectionSuffix;
-    static const wchar_t *const LockSuffix;
     static const DWORD SpinCount = 4000;
     // The longest anyone waits for the block's lock: far below the collect timeout the
     // counters are installed with, and far above the microseconds a holder keeps it.
@@ -68,9 +65,6 @@ public:
     bool TryEnterFor(DWORD timeoutMs);
     // What a wait for the lock that ran out of time says.
     static std::wstring LockTimeoutMessage();
-
-    // The name of the block's section.
-    static Win32::CUnqualifiedName SectionName(const Win32::IKernelObjectName &name);
 
     // Whether this process may create the block's section in the global namespace.
     static bool ValidateTokenPrivileges(const Win32::IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes);

@@ -1,5 +1,6 @@
 #include "perfmon/PerformanceDataCollector.h"
 
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceDataRequest.h"
 #include "perfmon/RecordFields.h"
 
@@ -44,7 +45,7 @@ bool IsAbsent(DWORD error)
 CPerformanceDataCollector::CPerformanceDataCollector(const IKernelObjectName &name, const CPerformanceDataSchema &schema,
                                                      DWORD firstTitleIndex, SECURITY_ATTRIBUTES *)
     : m_name(name.GetName()),
-      m_sectionName(CPerformanceDataBlock::SectionName(name).GetName()),
+      m_sectionName(CUnqualifiedName(CPerformanceDataBlockNames(name).Section()).GetName()),
       m_schema(schema),
       m_numObjects(static_cast<DWORD>(schema.GetNumObjects())),
       m_served(schema, firstTitleIndex),

@@ -1,15 +1,20 @@
 #include "service/CounterDeployment.h"
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/CounterDllFiles.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/errors/Exception.h"
 #include "win32/files/FileUtils.h"
 #include "win32/files/RestartDeletion.h"
 #include "win32/log/DebugTrace.h"
 #include "win32/text/ToString.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
+using Counters::BuildTcpCounterSchema;
+using Counters::TcpCounterSetName;
 using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;
 using CorvaneTools::PerfMon::CPerformanceDataSchemaFileExporter;
@@ -234,3 +239,6 @@ std::wstring RestartNote(const std::vector<std::wstring> &deletedAtRestart)
     }
     return note;
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

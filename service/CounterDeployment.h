@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // The application's counter callbacks for the framework's install and remove actions: both
 // DLL builds the program carries are deployed and registered under the TCP counter set's
 // name, and taken away again. The message is set whenever false is returned, except by a
@@ -21,3 +24,6 @@ bool PerformanceCountersCanBeRemoved(std::wstring &message);
 
 // The note an install or removal gives for copies moved aside until the restart.
 std::wstring RestartNote(const std::vector<std::wstring> &deletedAtRestart);
+
+} // namespace TessalyService
+} // namespace CorvaneTools

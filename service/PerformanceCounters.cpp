@@ -1,10 +1,15 @@
 #include "service/PerformanceCounters.h"
 
 #include "perfmon/PerformanceCounterInstaller.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "win32/errors/Exception.h"
-#include "win32/handles/KernelObjectName.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
+using namespace Counters;
 using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
+using CorvaneTools::PerfMon::CPerformanceDataBlockNames;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;
 using CorvaneTools::PerfMon::CPerformanceMonitorCounters;
 
@@ -72,7 +77,7 @@ std::unique_ptr<CPerformanceMonitorCounters> CPerformanceCounters::CreateCounter
     }
     const DWORD firstTitleIndex = installer.FirstCounterIndex(counterSetName);
     return std::unique_ptr<CPerformanceMonitorCounters>(new CPerformanceMonitorCounters(
-        CorvaneTools::Win32::CGlobalName(counterSetName), schema, firstTitleIndex, securityAttributes));
+        CPerformanceDataBlockNames::CounterSetBlock(counterSetName), schema, firstTitleIndex, securityAttributes));
 }
 
 void CPerformanceCounters::Set(TcpCounter counter, DWORD value)
@@ -173,3 +178,6 @@ bool CPerformanceCounters::IsPublishing() const
 {
     return m_counters != nullptr;
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataSchema.h"
 #include "perfmon/PerformanceMonitorCounters.h"
-#include "service/TcpCounterSchema.h"
 
 #include <memory>
 #include <string>
+
+namespace CorvaneTools {
+namespace TessalyService {
 
 // The service's TCP counter set: the schema, and when the counters are installed and the
 // installed schema is this one, a setter per counter into the shared block. Without
@@ -49,13 +52,16 @@ public:
         const CorvaneTools::PerfMon::CPerformanceDataSchema &schema, SECURITY_ATTRIBUTES *securityAttributes);
 
 private:
-    void Set(TcpCounter counter, DWORD value);
-    void SetState(TcpCounter ipv4Counter, DWORD value, bool isIPv4);
+    void Set(Counters::TcpCounter counter, DWORD value);
+    void SetState(Counters::TcpCounter ipv4Counter, DWORD value, bool isIPv4);
 
     CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
     std::unique_ptr<CorvaneTools::PerfMon::CPerformanceMonitorCounters> m_counters;
     CorvaneTools::PerfMon::CPerformanceMonitorCounters::ObjectId m_object;
-    CorvaneTools::PerfMon::CPerformanceMonitorCounters::CounterHandle m_handles[NumTcpCounters];
+    CorvaneTools::PerfMon::CPerformanceMonitorCounters::CounterHandle m_handles[Counters::NumTcpCounters];
     int m_maxTimeWaitIPv4;
     int m_maxTimeWaitIPv6;
 };
+
+} // namespace TessalyService
+} // namespace CorvaneTools

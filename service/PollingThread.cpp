@@ -4,6 +4,9 @@
 #include "win32/errors/ErrorMessage.h"
 #include "win32/errors/Exception.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 using CorvaneTools::Service::IShutdownService;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CManualResetEvent;
@@ -172,3 +175,6 @@ bool CPollingThread::WaitWhilePaused(HANDLE stop)
     throw CException(L"CService::Run()", L"Paused - Unexpected return value from WaitForMultipleObjects: " +
                                              GetLastErrorMessage(::GetLastError(), true));
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -6,6 +6,9 @@
 #include "win32/threads/IRunnable.h"
 #include "win32/threads/Thread.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // The service's main loop: one sample at once, then one per poll interval, steered only
 // through the three events. Started once per service run.
 class CPollingThread : public CorvaneTools::Win32::IRunnable
@@ -65,3 +68,6 @@ private:
     // Last, so that it is made after and could be ended before what it uses.
     CorvaneTools::Win32::CThread m_thread;
 };
+
+} // namespace TessalyService
+} // namespace CorvaneTools

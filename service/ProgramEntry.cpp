@@ -20,6 +20,10 @@
 #include <memory>
 #include <string>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
+using Counters::TcpCounterSetName;
 using CorvaneTools::Win32::CDebugTrace;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CSEHException;
@@ -287,3 +291,6 @@ DWORD RunProgram(ServiceFactory makeService, DWORD dumpKind)
     }
     return result;
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -4,6 +4,9 @@
 
 #include <memory>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 class CService;
 
 // Makes the one service the program runs; test builds make one that misbehaves.
@@ -22,3 +25,6 @@ DWORD RunProgram(ServiceFactory makeService = nullptr, DWORD dumpKind = ProgramD
 void OnTooManyCrashDumps();
 
 const DWORD TooManyDumpsExitCode = 666;
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -2,8 +2,8 @@
 
 #include "perfmon/PerformanceCounterInstaller.h"
 
+#include "counters/TcpCounterSchema.h"
 #include "service/CounterDeployment.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/crash/SEHException.h"
 #include "win32/errors/Exception.h"
 #include "win32/log/DebugTrace.h"
@@ -14,6 +14,10 @@
 #include "win32/text/StringConverter.h"
 #include "win32/text/ToString.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
+using Counters::TcpCounterSetName;
 using CorvaneTools::Service::IManageServiceNotifications;
 using CorvaneTools::Service::IReportServiceStatus;
 using CorvaneTools::Service::IShutdownService;
@@ -113,12 +117,12 @@ bool CService::ApproveRunAction(CorvaneTools::Service::RunAction action, const s
 
 bool CService::InstallPerformanceCounters(std::wstring &message)
 {
-    return ::InstallPerformanceCounters(message, &m_deletedAtRestart);
+    return TessalyService::InstallPerformanceCounters(message, &m_deletedAtRestart);
 }
 
 bool CService::RemovePerformanceCounters(std::wstring &message)
 {
-    return ::RemovePerformanceCounters(message, &m_deletedAtRestart);
+    return TessalyService::RemovePerformanceCounters(message, &m_deletedAtRestart);
 }
 
 bool CService::RestartNeeded(std::wstring &note) const
@@ -282,3 +286,6 @@ bool CService::IsUserAnAdministrator() const
 {
     return CorvaneTools::Win32::CProcessToken::IsUserAnAdmin();
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // The TCP statistics service: the framework's service with the application's callbacks,
 // its options, the counter set while it runs, and the polling thread.
 class CService : public CorvaneTools::Service::CService, public CorvaneTools::Service::CServiceCallbacks
@@ -74,3 +77,6 @@ private:
     // Last: its thread uses the members above and is ended before they go.
     CPollingThread m_pollingThread;
 };
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -7,6 +7,9 @@
 #include "win32/registry/RegistryKey.h"
 #include "win32/system/ModuleInfo.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // The log's options: where it goes, and how large it grows before it rolls over.
 
 using CorvaneTools::Win32::CException;
@@ -126,3 +129,6 @@ std::wstring CServiceOptions::MakeLogFileName(const std::wstring &directory)
 {
     return directory + L"\\CorvaneTessaly.log";
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -11,6 +11,9 @@
 #include <cwchar>
 #include <cwctype>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CRegistryKey;
 
@@ -349,3 +352,6 @@ bool CServiceOptions::GetPollIntervalSet() const
 {
     return m_pollIntervalSet;
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // The service's own options: a log file, its directory and the poll interval. They come
 // from the command line after /install or /run, are stored in the service's Config key at
 // install, and are read back from there when a start gives none.
@@ -75,3 +78,6 @@ private:
     bool m_pollIntervalSet;
     std::vector<std::wstring> m_ignoredSettings;
 };
+
+} // namespace TessalyService
+} // namespace CorvaneTools

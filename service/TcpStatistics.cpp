@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 using CorvaneTools::Win32::CDebugTrace;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CRegistryKey;
@@ -240,3 +243,6 @@ void CTcpStatistics::CheckTcpTimedWaitDelayValue()
         m_counters->SetTcpTimedWaitDelay(value);
     }
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

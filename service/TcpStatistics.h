@@ -7,6 +7,9 @@
 
 #include <memory>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // Connections per TCP state of one sample; index = state value - 1.
 struct TcpStateCounts
 {
@@ -80,3 +83,6 @@ private:
     CTcpTableBuffer m_ipv4Buffer;
     CTcpTableBuffer m_ipv6Buffer;
 };
+
+} // namespace TessalyService
+} // namespace CorvaneTools

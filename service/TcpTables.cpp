@@ -5,6 +5,9 @@
 
 #include "service/TcpTables.h"
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 using CorvaneTools::Win32::FunctionCast;
 
 CPlatformTcpTables::CPlatformTcpTables()
@@ -32,3 +35,6 @@ bool CPlatformTcpTables::IsLibraryLoaded() const
 {
     return m_library.IsLoaded();
 }
+
+} // namespace TessalyService
+} // namespace CorvaneTools

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+namespace CorvaneTools {
+namespace TessalyService {
+
 // The two platform calls that fetch a TCP table, behind one face so that a sample can be
 // shown any table or failure. Both fill the table in place and take the size in and out.
 class ITcpTables
@@ -40,3 +43,6 @@ private:
     CorvaneTools::Win32::CSystemLibrary m_library;
     GetTcp6TableFunction m_getTcp6Table;
 };
+
+} // namespace TessalyService
+} // namespace CorvaneTools

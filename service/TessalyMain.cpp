@@ -10,5 +10,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // Before anything loads a DLL by name: the program's folder and the working directory
     // are not the system's.
     CorvaneTools::Win32::RestrictLibrarySearchToSystemDirectory();
-    return static_cast<int>(RunProgram());
+    return static_cast<int>(CorvaneTools::TessalyService::RunProgram());
 }

@@ -27,6 +27,9 @@
 #include <exception>
 #include <string>
 
+namespace CorvaneTools {
+namespace Tools {
+
 namespace {
 
 std::wstring NameOf(const std::map<DWORD, std::wstring> &names, DWORD index)
@@ -291,11 +294,14 @@ int Run(int argc, wchar_t **argv)
 
 } // namespace
 
+} // namespace Tools
+} // namespace CorvaneTools
+
 int wmain(int argc, wchar_t **argv)
 {
     try
     {
-        return Run(argc, argv);
+        return CorvaneTools::Tools::Run(argc, argv);
     }
     catch (const std::exception &e)
     {

@@ -9,6 +9,9 @@
 #include <optional>
 #include <vector>
 
+namespace CorvaneTools {
+namespace Tools {
+
 namespace {
 
 typedef std::vector<std::optional<ULONGLONG>> Row;
@@ -204,3 +207,6 @@ int CCounterSampler::Run()
     }
     return 0;
 }
+
+} // namespace Tools
+} // namespace CorvaneTools

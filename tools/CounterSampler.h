@@ -4,6 +4,9 @@
 
 #include <string>
 
+namespace CorvaneTools {
+namespace Tools {
+
 // What a sampling run is asked to do, as the command line gave it.
 struct CSamplingOptions
 {
@@ -41,3 +44,6 @@ public:
 private:
     const CSamplingOptions m_options;
 };
+
+} // namespace Tools
+} // namespace CorvaneTools

@@ -2,6 +2,9 @@
 
 #include <cwchar>
 
+namespace CorvaneTools {
+namespace Tools {
+
 CCsvSampleWriter::CCsvSampleWriter(CSampleOutput &output) : m_output(output)
 {
 }
@@ -71,3 +74,6 @@ void CCsvSampleWriter::WriteRow(const std::vector<std::wstring> &cells)
     }
     m_output.Write(row + L"\r\n");
 }
+
+} // namespace Tools
+} // namespace CorvaneTools

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+namespace CorvaneTools {
+namespace Tools {
+
 // Writes samples as the platform's command-line sampler writes its CSV files: a header row
 // naming the format, the time zone and each counter's full path, then one row per sample.
 // Every cell is quoted and every row ends with CR LF.
@@ -36,3 +39,6 @@ private:
 
     CSampleOutput &m_output;
 };
+
+} // namespace Tools
+} // namespace CorvaneTools

@@ -3,6 +3,9 @@
 #include <cstring>
 #include <stdexcept>
 
+namespace CorvaneTools {
+namespace Tools {
+
 namespace {
 
 std::string Narrow(const std::wstring &text)
@@ -375,3 +378,6 @@ bool CPerformanceDataReader::ReadChecked(const PERF_OBJECT_TYPE &object, CChecke
     }
     return true;
 }
+
+} // namespace Tools
+} // namespace CorvaneTools

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+namespace CorvaneTools {
+namespace Tools {
+
 // An object's counter definitions and values, copied out of the data once every length and
 // offset in it was found to lie inside the object.
 struct CCheckedObject
@@ -72,3 +75,6 @@ private:
     DWORD m_returned;
     DWORD m_objectsOffset;
 };
+
+} // namespace Tools
+} // namespace CorvaneTools

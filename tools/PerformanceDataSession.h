@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+namespace CorvaneTools {
+namespace Tools {
+
 // The performance library's key held open across queries. Each close of it unloads every
 // provider and the next query loads them all again, so a reader that queries more than
 // once keeps one of these for its whole run; it closes the key once, at its end.
@@ -27,3 +30,6 @@ public:
 private:
     const CloseFunction m_close;
 };
+
+} // namespace Tools
+} // namespace CorvaneTools

@@ -1,5 +1,8 @@
 #include "tools/SampleOutput.h"
 
+namespace CorvaneTools {
+namespace Tools {
+
 namespace {
 
 std::string Narrow(const std::wstring &text)
@@ -69,3 +72,6 @@ void CSampleOutput::Write(const std::wstring &text)
         done += written;
     }
 }
+
+} // namespace Tools
+} // namespace CorvaneTools

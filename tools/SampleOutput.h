@@ -5,6 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+namespace CorvaneTools {
+namespace Tools {
+
 // Raised when the output cannot be opened or written; the tool ends with its own exit code.
 class COutputError : public std::runtime_error
 {
@@ -34,3 +37,6 @@ private:
     bool m_owned;
     std::string m_name;
 };
+
+} // namespace Tools
+} // namespace CorvaneTools

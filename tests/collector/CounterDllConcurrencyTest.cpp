@@ -1,6 +1,7 @@
 // Several threads of one reader at once, a reader killed while it holds the block's lock,
 // and one that holds it too long.
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "service/PerformanceCounters.h"
 
 #include "tests/collector/CounterDllSession.h"
@@ -16,8 +17,11 @@
 #include <cstdio>
 #include <sstream>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace CounterDll;
 using CorvaneTools::PerfMon::CPerformanceDataBlock;
+using CorvaneTools::PerfMon::CPerformanceDataBlockNames;
 using TestSupport::CChildProcess;
 using TestSupport::CFakeCounterInstallation;
 using TestSupport::COptexStateView;
@@ -26,7 +30,7 @@ namespace {
 
 std::wstring LockName(const CFakeCounterInstallation &installation)
 {
-    return L"Global\\" + installation.Name() + CPerformanceDataBlock::LockSuffix;
+    return CPerformanceDataBlockNames::OfCounterSet(installation.Name()).Lock();
 }
 
 // A session that stays inside a collect holding the block's lock: for ever, or for longer

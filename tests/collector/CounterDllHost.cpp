@@ -13,6 +13,8 @@
 
 namespace CounterDll {
 
+using namespace CorvaneTools::Counters;
+
 namespace {
 
 DWORD Get32(const BYTE *at)

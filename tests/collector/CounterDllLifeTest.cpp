@@ -1,6 +1,7 @@
 // One consumer's whole run against the service's whole life: the registration appearing,
 // no block, a block of another schema, a writer publishing, stopping, publishing again.
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "service/PerformanceCounters.h"
 
 #include "tests/collector/CounterDllHost.h"
@@ -21,8 +22,10 @@
 #include <memory>
 #include <vector>
 
+using namespace CorvaneTools::TessalyService;
 using namespace CounterDll;
 using CorvaneTools::PerfMon::CPerformanceDataBlock;
+using CorvaneTools::PerfMon::CPerformanceDataBlockNames;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;
 using TestSupport::CChildProcess;
 using TestSupport::CFakeCounterInstallation;
@@ -65,12 +68,14 @@ TEST(CounterDllLifeTest, OneOpenServesTheObjectThroughTheServicesWholeLife)
             CFakeCounterInstallation installation(s_first, TcpChecksum(), name);
             ::Sleep(s_phaseMs);
             // Served, with zeros, by a reader that made nothing.
-            EXPECT_FALSE(Exists(L"Global\\" + name + CPerformanceDataBlock::SectionSuffix));
-            EXPECT_FALSE(Exists(L"Global\\" + name + CPerformanceDataBlock::LockSuffix + L"_Optext_MMF"));
+            const CPerformanceDataBlockNames names = CPerformanceDataBlockNames::OfCounterSet(name);
+            EXPECT_FALSE(Exists(names.Section()));
+            EXPECT_FALSE(Exists(names.LockState()));
             {
                 CPerformanceDataSchema schema(L"009");
                 schema.AddObject(L"Other", L"", 100).AddCounter(L"Only", L"", 100, 0, 0x10000);
-                CPerformanceDataBlock another(CorvaneTools::Win32::CGlobalName(name), schema, s_first, nullptr);
+                CPerformanceDataBlock another(CPerformanceDataBlockNames::CounterSetBlock(name), schema, s_first,
+                                              nullptr);
                 ::Sleep(s_phaseMs);
             }
             // Started, stopped (the values zeroed), started again, stopped again.

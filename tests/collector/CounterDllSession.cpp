@@ -1,8 +1,8 @@
 #include "tests/collector/CounterDllSession.h"
 #include "tests/collector/CounterDllHost.h"
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataSchema.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/system/LibraryLoader.h"
 
 #include "tests/support/ChildProcess.h"
@@ -19,6 +19,8 @@
 #include <thread>
 
 namespace CounterDll {
+
+using namespace CorvaneTools::Counters;
 
 namespace {
 

@@ -1,5 +1,6 @@
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
-#include "service/TcpCounterSchema.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "win32/handles/KernelObjectName.h"
 #include "win32/system/LibraryLoader.h"
 
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using CorvaneTools::Win32::CGlobalName;
 using TestSupport::CChildProcess;
@@ -102,7 +104,7 @@ TEST(CounterDllTest, ABlockOfAnotherSizeIsServedAsZerosAndSaidOnce)
     CFakeCounterInstallation installation(3000, TcpChecksum());
     CPerformanceDataSchema other(L"009");
     other.AddObject(L"Other", L"Other help", 100).AddCounter(L"Only", L"Only help", 100, 0, 0x10000);
-    CPerformanceDataBlock block(CGlobalName(installation.Name()), other, 3000, nullptr);
+    CPerformanceDataBlock block(CPerformanceDataBlockNames::CounterSetBlock(installation.Name()), other, 3000, nullptr);
     // The failed opening unwinds through destructors; see FaultsNeverLeaveTheDll for why that
     // is watched without a debugger.
     const Session session = RunSession(installation.Name(), {L"open", L"values:Global", L"values:3000", L"close"}, false);
@@ -113,7 +115,9 @@ TEST(CounterDllTest, ABlockOfAnotherSizeIsServedAsZerosAndSaidOnce)
     ASSERT_EQ(1u, session.debugLines.size());
     EXPECT_EQ(0u, session.debugLines[0].find("CPerformanceDataCollector::Open() -  Exception: ")) << session.debugLines[0];
     EXPECT_NE(std::string::npos, session.debugLines[0].find("Already exists and not the same size")) << session.debugLines[0];
-    EXPECT_NE(std::string::npos, session.debugLines[0].find("_PerfData")) << session.debugLines[0];
+    const std::wstring section = CPerformanceDataBlockNames::OfCounterSet(installation.Name()).Section();
+    EXPECT_NE(std::string::npos, session.debugLines[0].find(std::string(section.begin(), section.end())))
+        << session.debugLines[0];
 }
 
 TEST(CounterDllTest, FaultsNeverLeaveTheDll)

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+using CorvaneTools::TessalyService::CPerformanceCounters;
+
 TESSALY_CHILD_MAIN(CounterWriter)
 {
     try

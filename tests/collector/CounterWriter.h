@@ -4,9 +4,9 @@
 // and a writer process publishing known values. The writer is the child "CounterWriter"
 // of the test program, in CounterWriter.cpp.
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataSchemaFileExporter.h"
-#include "service/TcpCounterSchema.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ProviderRegistrationLock.h"
@@ -38,6 +38,7 @@ class CInstalledProductCounters
 public:
     CInstalledProductCounters()
     {
+        using namespace CorvaneTools::Counters;
         using namespace CorvaneTools::PerfMon;
         CPerformanceCounterInstaller installer;
         if (installer.IsInstalled(TcpCounterSetName))
@@ -80,7 +81,8 @@ public:
     DWORD Uninstall()
     {
         m_removed = true;
-        return CorvaneTools::PerfMon::CPerformanceCounterInstaller().Uninstall(TcpCounterSetName);
+        return CorvaneTools::PerfMon::CPerformanceCounterInstaller().Uninstall(
+            CorvaneTools::Counters::TcpCounterSetName);
     }
 
 private:

@@ -4,8 +4,10 @@
 // is the machine's one, and the 32-bit readers are its children.
 #if defined(_WIN64)
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
-#include "service/TcpCounterSchema.h"
+#include "service/PerformanceCounters.h"
+#include "win32/errors/Exception.h"
 
 #include "tests/collector/CounterWriter.h"
 #include "tests/collector/PublishedValues.h"
@@ -16,6 +18,8 @@
 #include <sstream>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace CorvaneTools::PerfMon;
 using TestSupport::CChildProcess;
 using TestSupport::CWriter;

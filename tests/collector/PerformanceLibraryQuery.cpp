@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+using namespace CorvaneTools::Tools;
+
 namespace {
 
 std::vector<ULONGLONG> ParseValues(const std::wstring &text)

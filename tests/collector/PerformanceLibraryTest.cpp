@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstdio>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace CorvaneTools::PerfMon;
 
 namespace {

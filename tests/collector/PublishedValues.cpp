@@ -1,5 +1,8 @@
 #include "tests/collector/PublishedValues.h"
 
+using namespace CorvaneTools::Counters;
+using CorvaneTools::TessalyService::CPerformanceCounters;
+
 const DWORD PublishedValues[NumTcpCounters] = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110,
                                                111, 511, 113, 201, 202, 203, 204, 205, 206, 207,
                                                208, 209, 210, 211, 611, 213, 65534, 240};

@@ -1,3 +1,4 @@
+#include "framework/ServiceConfigurationMapping.h"
 #include "framework/ServiceControlManagerInterface.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/log/DebugTrace.h"
@@ -81,18 +82,16 @@ TEST(ServiceControlManagerInterfaceTest, MapsStartupAndSidTypes)
                  {3, SERVICE_AUTO_START, 1}};
     for (const auto &row : table)
     {
-        EXPECT_EQ(row.startType, CServiceControlManagerInterface::MapStartupType(row.value)) << row.value;
-        EXPECT_EQ(row.sidType, CServiceControlManagerInterface::MapServiceSidType(row.value)) << row.value;
+        EXPECT_EQ(row.startType, MapStartupType(row.value)) << row.value;
+        EXPECT_EQ(row.sidType, MapServiceSidType(row.value)) << row.value;
     }
     for (const LONG value : {4, -1})
     {
         const std::wstring hex = value == 4 ? L"0x4" : L"0xffffffff";
-        const CException start =
-            CatchException<CException>([&] { CServiceControlManagerInterface::MapStartupType(value); });
+        const CException start = CatchException<CException>([&] { MapStartupType(value); });
         EXPECT_EQ(L"CServiceControlManagerInterface::MapStartupType()", start.GetWhere());
         EXPECT_EQ(L"Unexpected service startup type: " + hex, start.GetMessage());
-        const CException sid =
-            CatchException<CException>([&] { CServiceControlManagerInterface::MapServiceSidType(value); });
+        const CException sid = CatchException<CException>([&] { MapServiceSidType(value); });
         EXPECT_EQ(L"CServiceControlManagerInterface::MapServiceSidType()", sid.GetWhere());
         EXPECT_EQ(L"Unexpected service SID type: " + hex, sid.GetMessage());
     }

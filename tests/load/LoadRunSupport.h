@@ -18,6 +18,8 @@
 namespace LoadRuns {
 
 using namespace ServiceProgramSupport;
+using CorvaneTools::Counters::TcpCounterSetName;
+using CorvaneTools::Tools::CPerformanceDataReader;
 
 inline ULONGLONG NowMs()
 {

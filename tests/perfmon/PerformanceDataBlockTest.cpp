@@ -1,5 +1,6 @@
 #include "perfmon/CounterStorageAllocator.h"
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "perfmon/RecordFields.h"
 #include "win32/errors/Win32Exception.h"
@@ -141,8 +142,8 @@ TEST(PerformanceDataBlockTest, SecondConstructionKeepsLayoutAndValues)
     }
     catch (const CWin32Exception &e)
     {
-        EXPECT_EQ(L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" + name.GetName() +
-                      L"_PerfData\"",
+        EXPECT_EQ(L"CSharedMemory::CSharedMemory() - Already exists and not the same size: \"" +
+                      CPerformanceDataBlockNames(name).Section() + L"\"",
                   e.GetWhere());
         EXPECT_EQ(24u, e.GetError());
     }
@@ -169,8 +170,8 @@ TEST(PerformanceDataBlockTest, FailedLayoutLeavesItUninitialisedAndTheLockFree)
 
     // The failed attempt left the section (still held below) uninitialised and the lock free.
     CObjectSecurity published(ObjectProtection::PublishedSection);
-    CSharedMemory section(CUnqualifiedName(other + L"_PerfData"), good.GetTotalSize() + 16, ReadWrite, true,
-                          published);
+    CSharedMemory section(CUnqualifiedName(CPerformanceDataBlockNames(other).Section()), good.GetTotalSize() + 16,
+                          ReadWrite, true, published);
     CException again = TestSupport::CatchException<CException>([&] { CPerformanceDataBlock block(CUnqualifiedName(other), bad, 1, nullptr); });
     EXPECT_EQ(L"Internal logic error", again.GetMessage());
     EXPECT_EQ(0u, static_cast<BYTE *>(section.GetMemory())[0]);

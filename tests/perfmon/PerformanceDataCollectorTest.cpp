@@ -1,3 +1,4 @@
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceDataCollector.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "perfmon/RecordFields.h"
@@ -5,7 +6,7 @@
 #include "win32/handles/SmartHandle.h"
 #include "win32/memory/SharedMemory.h"
 
-#include "service/TcpCounterSchema.h"
+#include "counters/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestNames.h"
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
 
@@ -715,7 +717,8 @@ TESSALY_CHILD_MAIN(BlockCorrupter)
 {
     const std::wstring &name = args.at(0);
     const std::wstring &kind = args.at(1);
-    CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), BlockSizeOf(kind), ReadWrite, true, nullptr);
+    CSharedMemory memory(CUnqualifiedName(CPerformanceDataBlockNames(name).Section()), BlockSizeOf(kind), ReadWrite,
+                         true, nullptr);
     BYTE *const block = static_cast<BYTE *>(memory.GetMemory());
     CSmartHandle applied(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"_applied").c_str()));
     CSmartHandle next(::OpenEventW(SYNCHRONIZE, FALSE, (name + L"_next").c_str()));
@@ -919,7 +922,8 @@ bool OutputHoldsTogether(const BYTE *data, DWORD totalBytes, DWORD numObjectType
 TESSALY_CHILD_MAIN(BlockScrambler)
 {
     const std::wstring &name = args.at(0);
-    CSharedMemory memory(CUnqualifiedName(name + L"_PerfData"), s_instancesBlockSize, ReadWrite, true, nullptr);
+    CSharedMemory memory(CUnqualifiedName(CPerformanceDataBlockNames(name).Section()), s_instancesBlockSize,
+                         ReadWrite, true, nullptr);
     BYTE *const block = static_cast<BYTE *>(memory.GetMemory());
     CSmartHandle stop(::OpenEventW(SYNCHRONIZE, FALSE, (name + L"_stop").c_str()));
     CSmartHandle running(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"_running").c_str()));

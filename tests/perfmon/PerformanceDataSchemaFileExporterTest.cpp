@@ -2,7 +2,7 @@
 
 #include "win32/errors/Exception.h"
 
-#include "service/TcpCounterSchema.h"
+#include "counters/TcpCounterSchema.h"
 
 #include "tests/perfmon/TwoObjectSchema.h"
 
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using CorvaneTools::Win32::CException;
 

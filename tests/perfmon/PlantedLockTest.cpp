@@ -1,9 +1,10 @@
 // The block's lock objects can be created first, by anyone, holding any state: the writer
 // laying out a new block waits for it at most its time limit, and takes it over from an
 // owner that no longer runs.
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceMonitorCounters.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/errors/Exception.h"
 #include "win32/sync/Optex.h"
 
@@ -16,6 +17,7 @@
 
 #include <cstdio>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
 
@@ -40,7 +42,7 @@ TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
     {
         SCOPED_TRACE(planted.what);
         const std::wstring name = TestSupport::UniqueName(L"planted");
-        const std::wstring lockName = name + CPerformanceDataBlock::LockSuffix;
+        const std::wstring lockName = CPerformanceDataBlockNames(name).Lock();
         const TestSupport::CPlantedOptexState planter(lockName);
         COptex::SharedState *const state = planter.Get();
         ASSERT_NE(nullptr, state);

@@ -1,10 +1,11 @@
 // Any account may make any of the block's names first. The writer publishes only through
 // objects it can trust, readers serve nothing from a section others may write, and the
 // objects it makes let others read and take the lock, nothing more.
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceDataCollector.h"
 #include "perfmon/PerformanceMonitorCounters.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/handles/SmartHandle.h"
 #include "win32/security/ObjectSecurity.h"
 #include "win32/security/SecurityDescriptor.h"
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
 
@@ -45,18 +47,21 @@ struct CTcpSchema
     CPerformanceDataSchema schema;
 };
 
+// One of the names a block's objects have.
+typedef std::wstring (CPerformanceDataBlockNames::*NameOf)() const;
+
 struct BlockName
 {
-    const wchar_t *suffix;
+    NameOf name;
     bool isSection;
     const wchar_t *others; // what the objects the writer makes leave to everyone else
 };
 
 const BlockName s_names[] = {
-    {L"_PerfData_Lock", false, L"0x00120007"},
-    {L"_PerfData_Lock_Optext_MMF", true, L"0x00120007"},
-    {L"_PerfData_Lock_Optex_Owner", true, L"0x00120007"},
-    {L"_PerfData", true, L"0x00120005"},
+    {&CPerformanceDataBlockNames::Lock, false, L"0x00120007"},
+    {&CPerformanceDataBlockNames::LockState, true, L"0x00120007"},
+    {&CPerformanceDataBlockNames::LockOwner, true, L"0x00120007"},
+    {&CPerformanceDataBlockNames::Section, true, L"0x00120005"},
 };
 
 // What a squatter leaves under a name: a mutex, or the right type with a descriptor that
@@ -91,7 +96,8 @@ TEST(SquattedBlockTest, TheWriterRefusesEveryNameHeldByAnotherAndWritesNothing)
         for (const bool asMutex : {true, false})
         {
             const std::wstring name = TestSupport::UniqueName(L"squat");
-            const std::wstring object = L"Global\\" + name + which.suffix;
+            const CPerformanceDataBlockNames names{CGlobalName(name)};
+            const std::wstring object = (names.*which.name)();
             SCOPED_TRACE(testing::Message() << (asMutex ? "mutex at " : "everyone's object at ")
                                             << std::string(object.begin(), object.end()));
             CSmartHandle squatter(Squat(object, which, asMutex, tcp.BlockSize() + 4));
@@ -106,9 +112,8 @@ TEST(SquattedBlockTest, TheWriterRefusesEveryNameHeldByAnotherAndWritesNothing)
                               std::wstring(which.others) + L")";
             EXPECT_EQ(L"\"" + object + L"\" " + why, e.GetMessage());
             // Refused before any of the names was made.
-            const std::wstring section = L"Global\\" + name + L"_PerfData";
-            CSmartHandle made(::OpenFileMappingW(FILE_MAP_READ, FALSE, section.c_str()));
-            EXPECT_EQ(which.suffix == std::wstring(L"_PerfData") && !asMutex, made.IsValid());
+            CSmartHandle made(::OpenFileMappingW(FILE_MAP_READ, FALSE, names.Section().c_str()));
+            EXPECT_EQ(which.name == &CPerformanceDataBlockNames::Section && !asMutex, made.IsValid());
             if (made.IsValid())
             {
                 const DWORD *header = static_cast<const DWORD *>(::MapViewOfFile(made, FILE_MAP_READ, 0, 0, 4));
@@ -127,9 +132,10 @@ TEST(SquattedBlockTest, TheWritersObjectsLetOthersReadAndTakeTheLockOnly)
     const CTcpSchema tcp;
     const std::wstring name = TestSupport::UniqueName(L"owned");
     CPerformanceDataBlock block(CGlobalName(name), tcp.schema, s_first, nullptr);
+    const CPerformanceDataBlockNames names{CGlobalName(name)};
     for (const BlockName &which : s_names)
     {
-        const std::wstring object = L"Global\\" + name + which.suffix;
+        const std::wstring object = (names.*which.name)();
         SCOPED_TRACE(std::string(object.begin(), object.end()));
         CSmartHandle opened(which.isSection ? ::OpenFileMappingW(READ_CONTROL, FALSE, object.c_str())
                                             : ::OpenEventW(READ_CONTROL, FALSE, object.c_str()));
@@ -157,7 +163,7 @@ TEST(SquattedBlockTest, TheWritersObjectsLetOthersReadAndTakeTheLockOnly)
                                                  std::wstring(L"S-1-1-0 ") + which.others};
         EXPECT_EQ(expected, entries);
         EXPECT_EQ(L"", FindUntrustedWriters(opened, SE_KERNEL_OBJECT,
-                                            which.isSection && which.suffix == std::wstring(L"_PerfData")
+                                            which.name == &CPerformanceDataBlockNames::Section
                                                 ? ObjectProtection::PublishedSection
                                                 : ObjectProtection::SharedLock));
     }
@@ -166,21 +172,23 @@ TEST(SquattedBlockTest, TheWritersObjectsLetOthersReadAndTakeTheLockOnly)
 // args: block name. Prints, per attempt, the error (0 when it was granted).
 TESSALY_CHILD_MAIN(StandardUserOpens)
 {
-    const std::wstring base = L"Global\\" + args.at(0);
+    const CPerformanceDataBlockNames names{CGlobalName(args.at(0))};
+    const NameOf section = &CPerformanceDataBlockNames::Section;
+    const NameOf lock = &CPerformanceDataBlockNames::Lock;
+    const NameOf lockState = &CPerformanceDataBlockNames::LockState;
     const struct
     {
-        const wchar_t *suffix;
+        NameOf name;
         bool isSection;
         DWORD access;
     } attempts[] = {
-        {L"_PerfData", true, FILE_MAP_READ},          {L"_PerfData", true, FILE_MAP_WRITE},
-        {L"_PerfData", true, WRITE_DAC},              {L"_PerfData_Lock", false, EVENT_MODIFY_STATE | SYNCHRONIZE},
-        {L"_PerfData_Lock", false, WRITE_OWNER},      {L"_PerfData_Lock_Optext_MMF", true, FILE_MAP_WRITE},
-        {L"_PerfData_Lock_Optext_MMF", true, DELETE},
+        {section, true, FILE_MAP_READ},    {section, true, FILE_MAP_WRITE},  {section, true, WRITE_DAC},
+        {lock, false, EVENT_MODIFY_STATE | SYNCHRONIZE},                     {lock, false, WRITE_OWNER},
+        {lockState, true, FILE_MAP_WRITE}, {lockState, true, DELETE},
     };
     for (const auto &attempt : attempts)
     {
-        const std::wstring object = base + attempt.suffix;
+        const std::wstring object = (names.*attempt.name)();
         HANDLE handle = attempt.isSection ? ::OpenFileMappingW(attempt.access, FALSE, object.c_str())
                                           : ::OpenEventW(attempt.access, FALSE, object.c_str());
         std::printf("%lu ", handle ? 0ul : static_cast<unsigned long>(::GetLastError()));
@@ -218,10 +226,11 @@ TEST(SquattedBlockTest, ReadersServeZerosFromASectionOthersMayWrite)
                                                  77);
     CSecurityDescriptorAllowAll everyone;
     CSecurityAttributes attributes(everyone, false);
-    COptex lock(CGlobalName(planted + CPerformanceDataBlock::LockSuffix), attributes, 0);
+    const CPerformanceDataBlockNames plantedNames{CGlobalName(planted)};
+    COptex lock(CUnqualifiedName(plantedNames.Lock()), attributes, 0);
     const DWORD size = tcp.BlockSize() + 4;
     CSmartHandle section(::CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, size,
-                                              (L"Global\\" + planted + L"_PerfData").c_str()));
+                                              plantedNames.Section().c_str()));
     ASSERT_TRUE(section.IsValid());
     BYTE *copy = static_cast<BYTE *>(::MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, size));
     ASSERT_NE(nullptr, copy);
@@ -247,8 +256,8 @@ TEST(SquattedBlockTest, ReadersServeZerosFromASectionOthersMayWrite)
     }
     ::UnmapViewOfFile(copy);
     EXPECT_EQ((std::vector<DWORD>{77, 0}), served);
-    EXPECT_EQ(L"|" + std::wstring(s_where) + L" - \"Global\\" + planted +
-                  L"_PerfData\" is not to be trusted: it grants S-1-1-0 access 0x10000000 (others may have "
+    EXPECT_EQ(L"|" + std::wstring(s_where) + L" - \"" + plantedNames.Section() +
+                  L"\" is not to be trusted: it grants S-1-1-0 access 0x10000000 (others may have "
                   L"0x00120005)|",
               errors);
 }

@@ -1,9 +1,10 @@
 // The writer opening a block that another process laid out, or rewrites while it runs: it
 // refuses any layout but the schema's, naming the field, and never writes outside its
 // counter slots.
+#include "counters/TcpCounterSchema.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 #include "perfmon/RecordFields.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/errors/Exception.h"
 #include "win32/memory/SharedMemory.h"
 
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using namespace CorvaneTools::PerfMon;
 using namespace CorvaneTools::Win32;
 
@@ -84,7 +86,7 @@ class CRawBlock
 {
 public:
     CRawBlock(const std::wstring &name, DWORD blockSize)
-        : m_memory(CUnqualifiedName(L"Global\\" + name + CPerformanceDataBlock::SectionSuffix), blockSize, ReadWrite,
+        : m_memory(CUnqualifiedName(CPerformanceDataBlockNames(CGlobalName(name)).Section()), blockSize, ReadWrite,
                    true, nullptr),
           m_bytes(static_cast<BYTE *>(m_memory.GetMemory())),
           // The rest of the section's last page lies past the block.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::Counters;
 using ServiceProgramSupport::RunProgram;
 using ServiceProgramSupport::ServiceIsInstalled;
 using ServiceProgramSupport::WindowsFolder;

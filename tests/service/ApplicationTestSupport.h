@@ -1,8 +1,8 @@
 #pragma once
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
 #include "service/PerformanceCounters.h"
-#include "service/TcpCounterSchema.h"
 #include "service/TcpTables.h"
 #include "win32/handles/KernelObjectName.h"
 #include "win32/log/DebugTrace.h"
@@ -25,6 +25,7 @@
 
 namespace ApplicationTest {
 
+using CorvaneTools::TessalyService::ITcpTables;
 using TestSupport::CPublishedCounters;
 using TestSupport::CCapturedLog;
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 
+using namespace CorvaneTools::Counters;
 using namespace ServiceProgramSupport;
 using CorvaneTools::Service::CServiceHandle;
 

@@ -1,6 +1,6 @@
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "service/CounterDeployment.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileReplacement.h"
 #include "win32/files/FileUtils.h"
@@ -20,6 +20,8 @@
 #include <regex>
 #include <string>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using ApplicationTest::CCapturedLog;
 using CorvaneTools::PerfMon::CPerformanceCounterInstaller;
 using CorvaneTools::Win32::CWin32Exception;

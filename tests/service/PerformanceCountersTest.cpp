@@ -1,8 +1,9 @@
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "service/PerformanceCounters.h"
 #include "win32/errors/Exception.h"
 #include "win32/handles/KernelObjectName.h"
 
-#include "service/TcpCounterSchema.h"
+#include "counters/TcpCounterSchema.h"
 #include "tests/support/CatchException.h"
 #include "tests/support/FakeCounterInstallation.h"
 #include "tests/support/TestNames.h"
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace CorvaneTools::PerfMon;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CGlobalName;
@@ -34,8 +37,8 @@ public:
     CBlockReader(const CFakeCounterInstallation &installation) : m_schema(L"009")
     {
         BuildTcpCounterSchema(m_schema);
-        m_block.reset(new CPerformanceDataBlock(CGlobalName(installation.Name()), m_schema, installation.First(),
-                                                nullptr));
+        m_block.reset(new CPerformanceDataBlock(CPerformanceDataBlockNames::CounterSetBlock(installation.Name()),
+                                                m_schema, installation.First(), nullptr));
     }
 
     ULONGLONG operator[](int counter) const

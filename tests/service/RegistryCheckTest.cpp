@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace ApplicationTest;
 
 namespace {

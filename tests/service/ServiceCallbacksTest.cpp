@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+using namespace CorvaneTools::TessalyService;
 using namespace ApplicationTest;
 using CorvaneTools::Service::IManageServiceNotifications;
 using CorvaneTools::Service::IReportServiceStatus;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+using namespace CorvaneTools::TessalyService;
 using TestSupport::CScratchDirectory;
 
 namespace {

@@ -2,8 +2,8 @@
 
 // The installed Tessaly.exe as its tests drive it: the program and the readers of the main
 // build run as child processes, the service through the platform's service control manager.
+#include "counters/TcpCounterSchema.h"
 #include "framework/ServiceHandle.h"
-#include "service/TcpCounterSchema.h"
 
 #include "tests/framework/ServiceQuery.h"
 #include "tests/support/CapturedLog.h"
@@ -22,7 +22,7 @@
 
 namespace ServiceProgramSupport {
 
-const wchar_t *const ServiceName = TcpCounterSetName;
+const wchar_t *const ServiceName = CorvaneTools::Counters::TcpCounterSetName;
 const wchar_t *const ServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\Corvane Tessaly";
 const std::wstring ConfigKey = std::wstring(ServiceKey) + L"\\Config";
 const std::wstring PerformanceKey = std::wstring(ServiceKey) + L"\\Performance";

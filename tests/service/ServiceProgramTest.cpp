@@ -1,9 +1,10 @@
 // Tessaly.exe as an administrator uses it: installed with its options, started, paused,
 // continued and stopped by the platform's service control manager, read by readers of
 // both architectures through the performance library, and removed; and run as a process.
+#include "counters/TcpCounterSchema.h"
 #include "framework/ServiceHandle.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "perfmon/PerformanceDataSchema.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/registry/RegistryKey.h"
 
 #include "tests/framework/ServiceQuery.h"
@@ -23,6 +24,8 @@
 #include <map>
 #include <sstream>
 
+using namespace CorvaneTools::Counters;
+using CorvaneTools::PerfMon::CPerformanceDataBlockNames;
 using CorvaneTools::Service::CServiceHandle;
 using TestSupport::CChildProcess;
 using TestSupport::CLoopbackConnections;
@@ -325,7 +328,7 @@ TEST_F(ServiceProgramTest, ARemovalWhileACopyIsHeldIsRefusedAndCanBeRepeated)
 TEST_F(ServiceProgramTest, AServiceWhoseBlockNameIsTakenRefusesToStartAndSaysWhich)
 {
     ASSERT_EQ(0u, RunProgram({L"/noMessages", L"/install", L"/logPath", m_logs.Path()}));
-    const std::wstring lock = L"Global\\" + std::wstring(TcpCounterSetName) + L"_PerfData_Lock";
+    const std::wstring lock = CPerformanceDataBlockNames::OfCounterSet(TcpCounterSetName).Lock();
     const HANDLE squatter = ::CreateMutexW(nullptr, FALSE, lock.c_str());
     ASSERT_NE(nullptr, squatter);
     const CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));

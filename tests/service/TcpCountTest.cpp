@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace ApplicationTest;
 using TestSupport::CLoopbackConnections;
 

@@ -8,6 +8,8 @@
 
 #include <regex>
 
+using namespace CorvaneTools::Counters;
+using namespace CorvaneTools::TessalyService;
 using namespace ApplicationTest;
 using CorvaneTools::Win32::CException;
 using CorvaneTools::Win32::CWin32Exception;

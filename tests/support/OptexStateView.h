@@ -14,7 +14,7 @@ class COptexStateView
 public:
     explicit COptexStateView(const std::wstring &lockName)
         : m_mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE,
-                                       (lockName + CorvaneTools::Win32::COptex::MappingSuffix).c_str())),
+                                       CorvaneTools::Win32::COptex::StateMappingName(lockName).c_str())),
           m_view(m_mapping ? ::MapViewOfFile(m_mapping, FILE_MAP_READ, 0, 0, 16) : nullptr)
     {
     }
@@ -73,7 +73,7 @@ public:
     explicit CPlantedOptexState(const std::wstring &lockName)
         : m_security(CorvaneTools::Win32::ObjectProtection::SharedLock),
           m_mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, m_security, PAGE_READWRITE, 0, 16,
-                                         (lockName + CorvaneTools::Win32::COptex::MappingSuffix).c_str())),
+                                         CorvaneTools::Win32::COptex::StateMappingName(lockName).c_str())),
           m_state(m_mapping ? static_cast<CorvaneTools::Win32::COptex::SharedState *>(
                                   ::MapViewOfFile(m_mapping, FILE_MAP_WRITE, 0, 0, 16))
                             : nullptr)

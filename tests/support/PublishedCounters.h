@@ -1,8 +1,9 @@
 #pragma once
 
+#include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockNames.h"
 #include "service/PerformanceCounters.h"
-#include "service/TcpCounterSchema.h"
 #include "win32/handles/KernelObjectName.h"
 
 #include "tests/support/FakeCounterInstallation.h"
@@ -21,17 +22,18 @@ class CPublishedCounters
 public:
     CPublishedCounters() : m_installation(100, Checksum()), m_schema(L"009")
     {
-        BuildTcpCounterSchema(m_schema);
+        CorvaneTools::Counters::BuildTcpCounterSchema(m_schema);
         m_block.reset(new CorvaneTools::PerfMon::CPerformanceDataBlock(
-            CorvaneTools::Win32::CGlobalName(m_installation.Name()), m_schema, m_installation.First(), nullptr));
-        m_counters.reset(new CPerformanceCounters(true, nullptr, m_installation.Name()));
+            CorvaneTools::PerfMon::CPerformanceDataBlockNames::CounterSetBlock(m_installation.Name()), m_schema,
+            m_installation.First(), nullptr));
+        m_counters.reset(new CorvaneTools::TessalyService::CPerformanceCounters(true, nullptr, m_installation.Name()));
         if (!m_counters->IsPublishing())
         {
             throw std::runtime_error("the counter set does not publish");
         }
     }
 
-    CPerformanceCounters &Counters()
+    CorvaneTools::TessalyService::CPerformanceCounters &Counters()
     {
         return *m_counters;
     }
@@ -47,14 +49,14 @@ private:
     static std::wstring Checksum()
     {
         CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
-        BuildTcpCounterSchema(schema);
+        CorvaneTools::Counters::BuildTcpCounterSchema(schema);
         return schema.GetChecksum();
     }
 
     TestSupport::CFakeCounterInstallation m_installation;
     CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
     std::unique_ptr<CorvaneTools::PerfMon::CPerformanceDataBlock> m_block;
-    std::unique_ptr<CPerformanceCounters> m_counters;
+    std::unique_ptr<CorvaneTools::TessalyService::CPerformanceCounters> m_counters;
 };
 
 } // namespace TestSupport

@@ -13,6 +13,7 @@
 #include <optional>
 #include <regex>
 
+using namespace CorvaneTools::Counters;
 using TestSupport::CChildProcess;
 using TestSupport::Reader;
 

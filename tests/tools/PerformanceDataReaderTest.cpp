@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <functional>
 
+using namespace CorvaneTools::Tools;
+
 namespace {
 
 typedef std::vector<BYTE> Bytes;

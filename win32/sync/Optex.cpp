@@ -90,8 +90,15 @@ DWORD Elapsed(DWORD since)
 
 } // namespace
 
-const wchar_t *const COptex::MappingSuffix = L"_Optext_MMF";
-const wchar_t *const COptex::OwnerMappingSuffix = L"_Optex_Owner";
+std::wstring COptex::StateMappingName(const std::wstring &lockName)
+{
+    return lockName + L"_Optext_MMF";
+}
+
+std::wstring COptex::OwnerMappingName(const std::wstring &lockName)
+{
+    return lockName + L"_Optex_Owner";
+}
 
 COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttributes, DWORD spinCount,
                KernelObjectCreationMode mode)
@@ -105,9 +112,9 @@ COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttri
 {
     try
     {
-        m_state = static_cast<SharedState *>(
-            MapNamedSection(name.GetName() + MappingSuffix, securityAttributes, sizeof(SharedState), mode, m_mapping));
-        m_owner = static_cast<OwnerRecord *>(MapNamedSection(name.GetName() + OwnerMappingSuffix, securityAttributes,
+        m_state = static_cast<SharedState *>(MapNamedSection(StateMappingName(name.GetName()), securityAttributes,
+                                                             sizeof(SharedState), mode, m_mapping));
+        m_owner = static_cast<OwnerRecord *>(MapNamedSection(OwnerMappingName(name.GetName()), securityAttributes,
                                                              sizeof(OwnerRecord), mode, m_ownerMapping));
     }
     catch (...)
@@ -245,8 +252,8 @@ void COptex::RequireStateInRange() const
 void COptex::RequireTrusted(ObjectProtection protection, const std::wstring &where) const
 {
     RequireTrustedObject(m_event.GetWaitHandle(), SE_KERNEL_OBJECT, protection, where, m_name);
-    RequireTrustedObject(m_mapping, SE_KERNEL_OBJECT, protection, where, m_name + MappingSuffix);
-    RequireTrustedObject(m_ownerMapping, SE_KERNEL_OBJECT, protection, where, m_name + OwnerMappingSuffix);
+    RequireTrustedObject(m_mapping, SE_KERNEL_OBJECT, protection, where, StateMappingName(m_name));
+    RequireTrustedObject(m_ownerMapping, SE_KERNEL_OBJECT, protection, where, OwnerMappingName(m_name));
 }
 
 bool COptex::TakeOverFromEndedOwner(DWORD thread)

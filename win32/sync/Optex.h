@@ -70,9 +70,9 @@ public:
     LONG GetTakeOverAttempts() const;
     LONG GetTakeOvers() const;
 
-    // Suffixes of the mappings' names after the lock's own name.
-    static const wchar_t *const MappingSuffix;
-    static const wchar_t *const OwnerMappingSuffix;
+    // The names of the lock's two mappings, made from the lock's own name.
+    static std::wstring StateMappingName(const std::wstring &lockName);
+    static std::wstring OwnerMappingName(const std::wstring &lockName);
     // How long a waiter waits for the event before it looks at the owner again.
     static const DWORD OwnerCheckIntervalMs = 10;
 

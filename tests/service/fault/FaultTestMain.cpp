@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <string>
 
+using namespace CorvaneTools::TessalyService;
+
 namespace FaultTest {
 
 struct CHalfMade;

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 
+using namespace CorvaneTools::Tools;
+
 namespace {
 
 enum class Kind

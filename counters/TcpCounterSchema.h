@@ -2,6 +2,9 @@
 
 #include "perfmon/PerformanceDataSchema.h"
 
+namespace CorvaneTools {
+namespace Counters {
+
 // The one definition of the TCP counter set. The service and the counter DLL both build
 // their schema from it, so the two cannot drift apart; the installed checksum is taken
 // of the same text.
@@ -48,4 +51,7 @@ enum TcpCounter
 const wchar_t *GetTcpCounterName(TcpCounter counter);
 
 // Adds the object and its counters to an empty schema of language "009".
-void BuildTcpCounterSchema(CorvaneTools::PerfMon::CPerformanceDataSchema &schema);
+void BuildTcpCounterSchema(PerfMon::CPerformanceDataSchema &schema);
+
+} // namespace Counters
+} // namespace CorvaneTools

@@ -1,4 +1,7 @@
-#include "service/TcpCounterSchema.h"
+#include "counters/TcpCounterSchema.h"
+
+namespace CorvaneTools {
+namespace Counters {
 
 const wchar_t TcpCounterSetName[] = L"Corvane Tessaly";
 const wchar_t TcpCounterObjectName[] = L"Corvane Tessaly Service";
@@ -11,7 +14,7 @@ struct CounterText
     const wchar_t *help;
 };
 
-const CounterText Counters[NumTcpCounters] = {
+const CounterText CounterTexts[NumTcpCounters] = {
     {L"IPv4: CLOSED", L"The total number of IPv4 connections in CLOSED state"},
     {L"IPv4: LISTEN", L"The total number of IPv4 connections in LISTEN state"},
     {L"IPv4: SYN_SENT", L"The total number of IPv4 connections in SYN_SENT state"},
@@ -47,18 +50,18 @@ const CounterText Counters[NumTcpCounters] = {
 
 const wchar_t *GetTcpCounterName(TcpCounter counter)
 {
-    return Counters[counter].name;
+    return CounterTexts[counter].name;
 }
 
-void BuildTcpCounterSchema(CorvaneTools::PerfMon::CPerformanceDataSchema &schema)
+void BuildTcpCounterSchema(PerfMon::CPerformanceDataSchema &schema)
 {
-    CorvaneTools::PerfMon::CPerformanceDataSchema::Object &object = schema.AddObject(
+    PerfMon::CPerformanceDataSchema::Object &object = schema.AddObject(
         TcpCounterObjectName,
         L"The \"Corvane Tessaly Service\" object type defines counters that monitor the state of the TCP subsystem.",
         100);
     for (int counter = 0; counter < NumTcpCounters; ++counter)
     {
-        object.AddCounter(Counters[counter].name, Counters[counter].help, 100, 0, 0x10000);
+        object.AddCounter(CounterTexts[counter].name, CounterTexts[counter].help, 100, 0, 0x10000);
         // The default is whichever counter was added last.
         if (counter == IPv4TimeWait)
         {
@@ -66,3 +69,6 @@ void BuildTcpCounterSchema(CorvaneTools::PerfMon::CPerformanceDataSchema &schema
         }
     }
 }
+
+} // namespace Counters
+} // namespace CorvaneTools
