@@ -51,7 +51,15 @@ void RemoveTree(const std::wstring &path)
             }
             const std::wstring child = path + L"\\" + name;
             ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            {
+                // A link goes itself; what it points at is not this tree's to remove.
+                if (!::RemoveDirectoryW(child.c_str()))
+                {
+                    ::DeleteFileW(child.c_str());
+                }
+            }
+            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             {
                 RemoveTree(child);
             }
