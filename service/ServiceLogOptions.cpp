@@ -5,6 +5,7 @@
 #include "win32/ProtectedFolder.h"
 #include "win32/RegistryKey.h"
 #include "win32/SimpleMessageLog.h"
+#include "win32/UniqueOwners.h"
 #include "win32/Win32Exception.h"
 
 // The log's options: where it goes, and how large it grows before it rolls over.
@@ -97,14 +98,11 @@ bool CServiceOptions::LogDirectoryIsUsable(const std::wstring &directory)
                  L"; the log is in the program's directory");
             return false;
         }
-        const HANDLE file = ::CreateFileW(MakeLogFileName(directory).c_str(), FILE_APPEND_DATA,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-        if (file != INVALID_HANDLE_VALUE)
-        {
-            ::CloseHandle(file);
-        }
+        const CorvaneTools::Win32::CUniqueFile file(
+            ::CreateFileW(MakeLogFileName(directory).c_str(), FILE_APPEND_DATA,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = file.IsValid() ? ERROR_SUCCESS : ::GetLastError();
     }
     catch (const CorvaneTools::Win32::CWin32Exception &e)
     {

@@ -1,4 +1,5 @@
 #include "tools/PerformanceDataReader.h"
+#include "win32/UniqueOwners.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -304,20 +305,18 @@ std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames(const CPe
     // The library's own list first; under Wine it is a fixed stand-in without the installed
     // texts, which are then read from where the counter-text loader keeps them.
     AddNames(ReadList(HKEY_PERFORMANCE_DATA, L"Counter 009"), names);
-    HKEY key = nullptr;
+    CorvaneTools::Win32::CUniqueRegistryKey key;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", 0,
-                        KEY_READ, &key) == ERROR_SUCCESS)
+                        KEY_READ, key.Put()) == ERROR_SUCCESS)
     {
-        AddNames(ReadList(key, L"Counter"), names);
-        ::RegCloseKey(key);
+        AddNames(ReadList(key.Get(), L"Counter"), names);
     }
     // Wine keeps Perflib\009 for its fixed lists; the counter-text loader of the test prefix
     // keeps the installed texts here instead.
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaly\\Test Support\\Counter Texts\\009", 0,
-                        KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
+                        KEY_READ | KEY_WOW64_64KEY, key.Put()) == ERROR_SUCCESS)
     {
-        AddNames(ReadList(key, L"Counter"), names);
-        ::RegCloseKey(key);
+        AddNames(ReadList(key.Get(), L"Counter"), names);
     }
     return names;
 }

@@ -2,6 +2,7 @@
 
 #include "win32/AccessMode.h"
 #include "win32/SmartHandle.h"
+#include "win32/UniqueOwners.h"
 
 #include <string>
 
@@ -13,7 +14,6 @@ class CMemoryMappedFile
 {
 public:
     CMemoryMappedFile(const std::wstring &path, AccessMode mode);
-    ~CMemoryMappedFile();
 
     CMemoryMappedFile(const CMemoryMappedFile &) = delete;
     CMemoryMappedFile &operator=(const CMemoryMappedFile &) = delete;
@@ -30,7 +30,7 @@ public:
 
 private:
     CSmartHandle m_mapping;
-    void *m_view;
+    CUniqueMapView m_view;
     unsigned __int64 m_size;
 };
 

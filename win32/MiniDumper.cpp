@@ -5,6 +5,7 @@
 #include "win32/Exception.h"
 #include "win32/SmartHandle.h"
 #include "win32/SystemTime.h"
+#include "win32/UniqueOwners.h"
 #include "win32/Win32Exception.h"
 
 #include <cwctype>
@@ -135,10 +136,6 @@ public:
     ~CRaisedDumpScope()
     {
         t_raisedDump = m_previous;
-        if (m_handler)
-        {
-            ::RemoveVectoredExceptionHandler(m_handler);
-        }
     }
 
     CRaisedDumpScope(const CRaisedDumpScope &) = delete;
@@ -146,12 +143,12 @@ public:
 
     bool IsActive() const
     {
-        return m_handler != nullptr;
+        return m_handler.IsValid();
     }
 
 private:
     CRaisedDump *m_previous;
-    PVOID m_handler;
+    CUniqueVectoredHandler m_handler;
 };
 
 } // namespace

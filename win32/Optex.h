@@ -6,6 +6,7 @@
 #include "win32/KernelObjectName.h"
 #include "win32/ObjectSecurity.h"
 #include "win32/SmartHandle.h"
+#include "win32/UniqueOwners.h"
 
 namespace CorvaneTools {
 namespace Win32 {
@@ -88,9 +89,9 @@ private:
     const DWORD m_spinCount;
     CAutoResetEvent m_event;
     CSmartHandle m_mapping;
-    SharedState *m_state;
+    TUniqueMapView<SharedState> m_state;
     CSmartHandle m_ownerMapping;
-    OwnerRecord *m_owner;
+    TUniqueMapView<OwnerRecord> m_owner;
     volatile LONG m_takeOverAttempts;
     volatile LONG m_takeOvers;
 };
