@@ -3,7 +3,7 @@
 #include "framework/ICommunicateWithSCM.h"
 #include "framework/IDispatchServicesInDebugMode.h"
 #include "framework/IServiceControlManagerPlatform.h"
-#include "win32/handles/UniqueHandle.h"
+#include "win32/handles/UniqueOwners.h"
 
 #include <atomic>
 #include <string>
@@ -60,7 +60,7 @@ private:
     bool m_debugMode;
     // Written once, by the first stop report that carries an error.
     std::atomic<DWORD> m_exitCode;
-    Win32::TUniqueHandle<wchar_t **, &::LocalFree> m_arguments;
+    Win32::TUniqueLocalMemory<wchar_t **> m_arguments;
     int m_argumentCount;
     IServiceControlManagerPlatform &m_platform;
     IDispatchServicesInDebugMode *m_debugDispatcher;

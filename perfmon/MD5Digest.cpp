@@ -1,6 +1,7 @@
 #include "perfmon/MD5Digest.h"
 
 #include "win32/errors/Win32Exception.h"
+#include "win32/handles/UniqueAny.h"
 #include "win32/text/ToString.h"
 
 #include <wincrypt.h>
@@ -15,58 +16,34 @@ namespace {
 
 const wchar_t *const s_where = L"GetMD5Digest()";
 
-class CCryptProvider
+BOOL ReleaseCryptProvider(HCRYPTPROV provider) noexcept
 {
-public:
-    CCryptProvider() : m_provider(0)
-    {
-        if (!::CryptAcquireContextW(&m_provider, nullptr, nullptr, PROV_RSA_FULL,
-                                    CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET))
-        {
-            throw CWin32Exception(s_where, ::GetLastError());
-        }
-    }
-    ~CCryptProvider()
-    {
-        ::CryptReleaseContext(m_provider, 0);
-    }
-    CCryptProvider(const CCryptProvider &) = delete;
-    CCryptProvider &operator=(const CCryptProvider &) = delete;
+    return ::CryptReleaseContext(provider, 0);
+}
 
-    HCRYPTPROV Get() const
-    {
-        return m_provider;
-    }
+typedef Win32::TUniqueAny<HCRYPTPROV, &ReleaseCryptProvider> CCryptProvider;
+typedef Win32::TUniqueAny<HCRYPTHASH, &::CryptDestroyHash> CCryptHash;
 
-private:
-    HCRYPTPROV m_provider;
-};
-
-class CCryptHash
+CCryptProvider AcquireProvider()
 {
-public:
-    explicit CCryptHash(const CCryptProvider &provider) : m_hash(0)
+    CCryptProvider provider;
+    if (!::CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_FULL,
+                                CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET))
     {
-        if (!::CryptCreateHash(provider.Get(), CALG_MD5, 0, 0, &m_hash))
-        {
-            throw CWin32Exception(s_where, ::GetLastError());
-        }
+        throw CWin32Exception(s_where, ::GetLastError());
     }
-    ~CCryptHash()
-    {
-        ::CryptDestroyHash(m_hash);
-    }
-    CCryptHash(const CCryptHash &) = delete;
-    CCryptHash &operator=(const CCryptHash &) = delete;
+    return provider;
+}
 
-    HCRYPTHASH Get() const
+CCryptHash CreateHash(const CCryptProvider &provider)
+{
+    CCryptHash hash;
+    if (!::CryptCreateHash(provider.Get(), CALG_MD5, 0, 0, hash.Put()))
     {
-        return m_hash;
+        throw CWin32Exception(s_where, ::GetLastError());
     }
-
-private:
-    HCRYPTHASH m_hash;
-};
+    return hash;
+}
 
 } // namespace
 
@@ -77,8 +54,8 @@ void GetMD5Digest(const void *data, DWORD length, BYTE *output, DWORD outputLeng
         throw CException(s_where, L"Unexpected output length: " + Win32::ToString(static_cast<unsigned long>(outputLength)) +
                                       L" expected: 16");
     }
-    CCryptProvider provider;
-    CCryptHash hash(provider);
+    const CCryptProvider provider = AcquireProvider();
+    const CCryptHash hash = CreateHash(provider);
     if (!::CryptHashData(hash.Get(), static_cast<const BYTE *>(data), length, 0))
     {
         throw CWin32Exception(s_where, ::GetLastError());

@@ -6,6 +6,7 @@
 
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/sync/LockOwner.h"
 #include "win32/text/ToString.h"
 
@@ -111,18 +112,11 @@ void CPerformanceDataCollector::OpenBlock()
 {
     // While no writer has made the block, which may be for as long as the consumer runs,
     // each collect asks once whether it exists, and builds nothing.
-    const HANDLE probe = ::OpenFileMappingW(FILE_MAP_READ, FALSE, m_sectionName.c_str());
-    if (!probe)
+    if (!Win32::CUniqueHandle(::OpenFileMappingW(FILE_MAP_READ, FALSE, m_sectionName.c_str())).IsValid() &&
+        IsAbsent(::GetLastError()))
     {
-        if (IsAbsent(::GetLastError()))
-        {
-            m_blockError.clear();
-            return;
-        }
-    }
-    else
-    {
-        ::CloseHandle(probe);
+        m_blockError.clear();
+        return;
     }
     DWORD error = ERROR_SUCCESS;
     std::wstring why;

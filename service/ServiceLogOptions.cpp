@@ -3,6 +3,7 @@
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/ProtectedFolder.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/log/SimpleMessageLog.h"
 #include "win32/registry/RegistryKey.h"
 #include "win32/system/ModuleInfo.h"
@@ -100,14 +101,11 @@ bool CServiceOptions::LogDirectoryIsUsable(const std::wstring &directory)
                  L"; the log is in the program's directory");
             return false;
         }
-        const HANDLE file = ::CreateFileW(MakeLogFileName(directory).c_str(), FILE_APPEND_DATA,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-        if (file != INVALID_HANDLE_VALUE)
-        {
-            ::CloseHandle(file);
-        }
+        const CorvaneTools::Win32::CUniqueFile file(
+            ::CreateFileW(MakeLogFileName(directory).c_str(), FILE_APPEND_DATA,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = file.IsValid() ? ERROR_SUCCESS : ::GetLastError();
     }
     catch (const CorvaneTools::Win32::CWin32Exception &e)
     {

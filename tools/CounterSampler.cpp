@@ -2,6 +2,7 @@
 
 #include "tools/CsvSampleWriter.h"
 #include "tools/PerformanceDataReader.h"
+#include "win32/handles/UniqueOwners.h"
 
 #include <cstdio>
 #include <map>
@@ -24,7 +25,7 @@ class CConsoleStopSignal
 public:
     CConsoleStopSignal() : m_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
     {
-        s_event = m_event;
+        s_event = m_event.Get();
         ::SetConsoleCtrlHandler(&CConsoleStopSignal::Handler, TRUE);
     }
 
@@ -32,10 +33,6 @@ public:
     {
         ::SetConsoleCtrlHandler(&CConsoleStopSignal::Handler, FALSE);
         s_event = nullptr;
-        if (m_event)
-        {
-            ::CloseHandle(m_event);
-        }
     }
 
     CConsoleStopSignal(const CConsoleStopSignal &) = delete;
@@ -44,12 +41,12 @@ public:
     // True when asked to stop within the time; without an event it only waits.
     bool WaitFor(DWORD milliseconds) const
     {
-        if (!m_event)
+        if (!m_event.IsValid())
         {
             ::Sleep(milliseconds);
             return false;
         }
-        return ::WaitForSingleObject(m_event, milliseconds) == WAIT_OBJECT_0;
+        return ::WaitForSingleObject(m_event.Get(), milliseconds) == WAIT_OBJECT_0;
     }
 
 private:
@@ -68,7 +65,7 @@ private:
     }
 
     static HANDLE volatile s_event;
-    const HANDLE m_event;
+    const CorvaneTools::Win32::CUniqueHandle m_event;
 };
 
 HANDLE volatile CConsoleStopSignal::s_event = nullptr;

@@ -1,4 +1,5 @@
 #include "tools/PerformanceDataReader.h"
+#include "win32/handles/UniqueOwners.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -56,6 +57,18 @@ std::vector<wchar_t> ReadList(HKEY key, const wchar_t *name)
         list.push_back(0);
         return list;
     }
+}
+
+// The "Counter" list under a key of HKEY_LOCAL_MACHINE; empty where the key cannot be opened.
+std::vector<wchar_t> ReadKeyList(const wchar_t *path, REGSAM access)
+{
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &opened) != ERROR_SUCCESS)
+    {
+        return std::vector<wchar_t>();
+    }
+    const CorvaneTools::Win32::CUniqueRegistryKey key(opened);
+    return ReadList(key.Get(), L"Counter");
 }
 
 // A copy of the T at this offset, when it lies wholly before end.
@@ -307,21 +320,10 @@ std::map<DWORD, std::wstring> CPerformanceDataReader::LoadCounterNames(const CPe
     // The library's own list first; under Wine it is a fixed stand-in without the installed
     // texts, which are then read from where the counter-text loader keeps them.
     AddNames(ReadList(HKEY_PERFORMANCE_DATA, L"Counter 009"), names);
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", 0,
-                        KEY_READ, &key) == ERROR_SUCCESS)
-    {
-        AddNames(ReadList(key, L"Counter"), names);
-        ::RegCloseKey(key);
-    }
+    AddNames(ReadKeyList(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", KEY_READ), names);
     // Wine keeps Perflib\009 for its fixed lists; the counter-text loader of the test prefix
     // keeps the installed texts here instead.
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tessaly\\Test Support\\Counter Texts\\009", 0,
-                        KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
-    {
-        AddNames(ReadList(key, L"Counter"), names);
-        ::RegCloseKey(key);
-    }
+    AddNames(ReadKeyList(L"SOFTWARE\\Tessaly\\Test Support\\Counter Texts\\009", KEY_READ | KEY_WOW64_64KEY), names);
     return names;
 }
 

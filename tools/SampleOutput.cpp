@@ -25,17 +25,18 @@ std::string Narrow(const std::wstring &text)
 } // namespace
 
 CSampleOutput::CSampleOutput()
-    : m_handle(::GetStdHandle(STD_OUTPUT_HANDLE)), m_owned(false), m_name("standard output")
+    : m_handle(::GetStdHandle(STD_OUTPUT_HANDLE)), m_name("standard output")
 {
 }
 
 CSampleOutput::CSampleOutput(const std::wstring &path, bool overwrite)
-    : m_handle(INVALID_HANDLE_VALUE), m_owned(true), m_name("\"" + Narrow(path) + "\"")
+    : m_handle(INVALID_HANDLE_VALUE), m_name("\"" + Narrow(path) + "\"")
 {
     // Others may read the file while it grows: an administrator follows it as rows arrive.
-    m_handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             overwrite ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_handle == INVALID_HANDLE_VALUE)
+    m_file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               overwrite ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_handle = m_file.Get();
+    if (!m_file.IsValid())
     {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
@@ -43,14 +44,6 @@ CSampleOutput::CSampleOutput(const std::wstring &path, bool overwrite)
             throw COutputError("The output file " + m_name + " exists; give /y to overwrite it");
         }
         throw COutputError("The output file " + m_name + " cannot be created (error " + std::to_string(error) + ")");
-    }
-}
-
-CSampleOutput::~CSampleOutput()
-{
-    if (m_owned && m_handle != INVALID_HANDLE_VALUE)
-    {
-        ::CloseHandle(m_handle);
     }
 }
 

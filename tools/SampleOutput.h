@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win32/handles/UniqueOwners.h"
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -23,7 +25,6 @@ public:
     CSampleOutput();
     // A new file; an existing one is truncated only when overwrite is true. Throws COutputError.
     CSampleOutput(const std::wstring &path, bool overwrite);
-    ~CSampleOutput();
 
     CSampleOutput(const CSampleOutput &) = delete;
     CSampleOutput &operator=(const CSampleOutput &) = delete;
@@ -33,8 +34,9 @@ public:
     void Write(const std::wstring &text);
 
 private:
+    // Only a file of its own is held; standard output stays the process's.
+    CorvaneTools::Win32::CUniqueFile m_file;
     HANDLE m_handle;
-    bool m_owned;
     std::string m_name;
 };
 

@@ -2,6 +2,7 @@
 
 #include "win32/crash/MiniDumper.h"
 #include "win32/files/DirectorySearch.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/log/DebugTrace.h"
 
 namespace CorvaneTools {
@@ -44,13 +45,7 @@ const int s_namesTried = 3;
 bool IsTaken(const std::wstring &name)
 {
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW(name.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-    {
-        return false;
-    }
-    ::FindClose(search);
-    return true;
+    return CUniqueFindHandle(::FindFirstFileW(name.c_str(), &found)).IsValid();
 }
 
 // A dumper never writes over an existing file: a file (or link) at a dump's name is

@@ -5,6 +5,7 @@
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/system/SystemTime.h"
 
 #include <cwctype>
@@ -135,10 +136,6 @@ public:
     ~CRaisedDumpScope()
     {
         t_raisedDump = m_previous;
-        if (m_handler)
-        {
-            ::RemoveVectoredExceptionHandler(m_handler);
-        }
     }
 
     CRaisedDumpScope(const CRaisedDumpScope &) = delete;
@@ -146,12 +143,12 @@ public:
 
     bool IsActive() const
     {
-        return m_handler != nullptr;
+        return m_handler.IsValid();
     }
 
 private:
     CRaisedDump *m_previous;
-    PVOID m_handler;
+    CUniqueVectoredHandler m_handler;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "win32/crash/SEHTranslator.h"
 
+#include "win32/handles/UniqueOwners.h"
+
 #include <cstring>
 
 namespace CorvaneTools {
@@ -14,43 +16,32 @@ class CRegistration
 {
 public:
     explicit CRegistration(PVECTORED_EXCEPTION_HANDLER handler)
-        : m_slot(::TlsAlloc()), m_handler(m_slot == TLS_OUT_OF_INDEXES ? nullptr : ::AddVectoredExceptionHandler(1, handler))
+        : m_slot(::TlsAlloc()), m_handler(m_slot.IsValid() ? ::AddVectoredExceptionHandler(1, handler) : nullptr)
     {
-    }
-
-    ~CRegistration()
-    {
-        if (m_handler)
-        {
-            ::RemoveVectoredExceptionHandler(m_handler);
-        }
-        if (m_slot != TLS_OUT_OF_INDEXES)
-        {
-            ::TlsFree(m_slot);
-        }
     }
 
     bool IsActive() const
     {
-        return m_handler != nullptr;
+        return m_handler.IsValid();
     }
 
     CSEHTranslator *Current() const
     {
-        return m_handler ? static_cast<CSEHTranslator *>(::TlsGetValue(m_slot)) : nullptr;
+        return m_handler.IsValid() ? static_cast<CSEHTranslator *>(::TlsGetValue(m_slot.Get())) : nullptr;
     }
 
     void SetCurrent(CSEHTranslator *scope) const
     {
-        if (m_handler)
+        if (m_handler.IsValid())
         {
-            ::TlsSetValue(m_slot, scope);
+            ::TlsSetValue(m_slot.Get(), scope);
         }
     }
 
 private:
-    DWORD m_slot;
-    PVOID m_handler;
+    // Declared in this order so that the handler is removed before the slot it reads goes.
+    CUniqueTlsIndex m_slot;
+    CUniqueVectoredHandler m_handler;
 };
 
 } // namespace

@@ -8,7 +8,7 @@ namespace Win32 {
 CDirectorySearch::CDirectorySearch(const std::wstring &pattern)
     : m_findData(), m_search(::FindFirstFileW(pattern.c_str(), &m_findData)), m_firstPending(false)
 {
-    if (m_search == INVALID_HANDLE_VALUE)
+    if (!m_search.IsValid())
     {
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND)
@@ -20,17 +20,9 @@ CDirectorySearch::CDirectorySearch(const std::wstring &pattern)
     m_firstPending = true;
 }
 
-CDirectorySearch::~CDirectorySearch()
-{
-    if (m_search != INVALID_HANDLE_VALUE)
-    {
-        ::FindClose(m_search);
-    }
-}
-
 bool CDirectorySearch::NextFile()
 {
-    if (m_search == INVALID_HANDLE_VALUE)
+    if (!m_search.IsValid())
     {
         return false;
     }
@@ -39,7 +31,7 @@ bool CDirectorySearch::NextFile()
         m_firstPending = false;
         return true;
     }
-    if (::FindNextFileW(m_search, &m_findData))
+    if (::FindNextFileW(m_search.Get(), &m_findData))
     {
         return true;
     }
@@ -48,9 +40,8 @@ bool CDirectorySearch::NextFile()
     {
         throw CWin32Exception(L"CDirectorySearch::NextFile() - FindNextFile", error);
     }
-    const HANDLE search = m_search;
-    m_search = INVALID_HANDLE_VALUE;
-    if (!::FindClose(search))
+    // The end of a search reports a failed close, which a destructor could not.
+    if (!::FindClose(m_search.Detach()))
     {
         throw CWin32Exception(L"CDirectorySearch::NextFile() - FindClose", ::GetLastError());
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win32/handles/UniqueOwners.h"
+
 #include <windows.h>
 
 #include <string>
@@ -15,7 +17,6 @@ class CDirectorySearch
 {
 public:
     explicit CDirectorySearch(const std::wstring &pattern);
-    ~CDirectorySearch();
 
     CDirectorySearch(const CDirectorySearch &) = delete;
     CDirectorySearch &operator=(const CDirectorySearch &) = delete;
@@ -30,7 +31,7 @@ public:
 
 private:
     WIN32_FIND_DATAW m_findData;
-    HANDLE m_search;
+    CUniqueFindHandle m_search;
     // The entry found when the search started has not been handed out yet.
     bool m_firstPending;
 };

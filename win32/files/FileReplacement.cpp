@@ -71,7 +71,12 @@ void ReplaceFileContents(const std::wstring &destination, CByteView bytes, std::
     try
     {
         WriteAll(file, bytes, staging);
-        file.Close();
+        // Checked, as the flush is: the close of a written file is the last place a write
+        // can be reported to fail.
+        if (!::CloseHandle(file.Detach()))
+        {
+            throw CWin32Exception(L"CSmartHandle::Close()", ::GetLastError());
+        }
         // "MoveFileExW function": with MOVEFILE_WRITE_THROUGH it returns only once the move
         // is on disk. A copy a reader has loaded cannot be replaced, only renamed.
         if (::MoveFileExW(staging.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -3,6 +3,7 @@
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileUtils.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/security/ObjectSecurity.h"
 #include "win32/security/ProcessToken.h"
 #include "win32/text/ToString.h"
@@ -30,35 +31,28 @@ std::wstring TokenUserSid()
     DWORD size = 0;
     ::GetTokenInformation(token.GetHandle(), TokenUser, nullptr, 0, &size);
     std::vector<BYTE> buffer(size ? size : 1);
-    LPWSTR text = nullptr;
+    TUniqueLocalMemory<LPWSTR> text;
     if (!::GetTokenInformation(token.GetHandle(), TokenUser, buffer.data(), size, &size) ||
-        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &text))
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, text.Put()))
     {
         throw CWin32Exception(L"CreateProtectedDirectories() - GetTokenInformation", ::GetLastError());
     }
-    const std::wstring sid(text);
-    ::LocalFree(text);
-    return sid;
+    return std::wstring(text.Get());
 }
 
 // A standard user's descriptor, which ObjectProtection has no value for.
 class CDescriptorText
 {
 public:
-    explicit CDescriptorText(const std::wstring &definition) : m_descriptor(nullptr), m_attributes()
+    explicit CDescriptorText(const std::wstring &definition) : m_attributes()
     {
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(definition.c_str(), SDDL_REVISION_1,
-                                                                    &m_descriptor, nullptr))
+                                                                    m_descriptor.Put(), nullptr))
         {
             throw CWin32Exception(L"CreateProtectedDirectories() - ConvertStringSecurityDescriptorToSecurityDescriptor",
                                   ::GetLastError());
         }
-        m_attributes = {sizeof(m_attributes), m_descriptor, FALSE};
-    }
-
-    ~CDescriptorText()
-    {
-        ::LocalFree(m_descriptor);
+        m_attributes = {sizeof(m_attributes), m_descriptor.Get(), FALSE};
     }
 
     CDescriptorText(const CDescriptorText &) = delete;
@@ -70,7 +64,7 @@ public:
     }
 
 private:
-    PSECURITY_DESCRIPTOR m_descriptor;
+    CUniqueSecurityDescriptor m_descriptor;
     SECURITY_ATTRIBUTES m_attributes;
 };
 

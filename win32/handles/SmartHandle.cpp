@@ -1,114 +1,64 @@
 #include "win32/handles/SmartHandle.h"
 
-#include "win32/errors/Win32Exception.h"
-
 namespace CorvaneTools {
 namespace Win32 {
 
-CSmartHandle::CSmartHandle() : m_handle(INVALID_HANDLE_VALUE)
+CSmartHandle::CSmartHandle() noexcept = default;
+
+CSmartHandle::CSmartHandle(HANDLE handle) noexcept : m_handle(handle)
 {
 }
 
-CSmartHandle::CSmartHandle(HANDLE handle) : m_handle(handle)
-{
-}
+CSmartHandle::CSmartHandle(CSmartHandle &&other) noexcept = default;
 
-CSmartHandle::CSmartHandle(CSmartHandle &&other) noexcept : m_handle(other.m_handle)
-{
-    other.m_handle = INVALID_HANDLE_VALUE;
-}
+CSmartHandle &CSmartHandle::operator=(CSmartHandle &&other) noexcept = default;
 
-CSmartHandle &CSmartHandle::operator=(CSmartHandle &&other) noexcept
+CSmartHandle::~CSmartHandle() = default;
+
+CSmartHandle &CSmartHandle::operator=(HANDLE handle) noexcept
 {
-    if (this != &other)
-    {
-        try
-        {
-            Close();
-        }
-        catch (const CWin32Exception &)
-        {
-        }
-        m_handle = other.m_handle;
-        other.m_handle = INVALID_HANDLE_VALUE;
-    }
+    m_handle.Reset(handle);
     return *this;
 }
 
-CSmartHandle::~CSmartHandle()
+HANDLE CSmartHandle::GetHandle() const noexcept
 {
-    // A handle closed between a failing call and the reading of its error must not change it.
-    const DWORD error = ::GetLastError();
-    try
-    {
-        Close();
-    }
-    catch (const CWin32Exception &)
-    {
-    }
-    ::SetLastError(error);
+    return m_handle.Get();
 }
 
-CSmartHandle &CSmartHandle::operator=(HANDLE handle)
+CSmartHandle::operator HANDLE() const noexcept
 {
-    if (handle != m_handle)
-    {
-        Close();
-        m_handle = handle;
-    }
-    return *this;
+    return m_handle.Get();
 }
 
-HANDLE CSmartHandle::GetHandle() const
+bool CSmartHandle::IsValid() const noexcept
 {
-    return m_handle;
+    return m_handle.IsValid();
 }
 
-CSmartHandle::operator HANDLE() const
+bool CSmartHandle::IsValid(HANDLE handle) noexcept
 {
-    return m_handle;
+    return CUniqueFile::IsValid(handle);
 }
 
-bool CSmartHandle::IsValid() const
+void CSmartHandle::Close() noexcept
 {
-    return IsValid(m_handle);
+    m_handle.Reset();
 }
 
-bool CSmartHandle::IsValid(HANDLE handle)
+void CSmartHandle::Attach(HANDLE handle) noexcept
 {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    m_handle.Reset(handle);
 }
 
-void CSmartHandle::Close()
+HANDLE CSmartHandle::Detach() noexcept
 {
-    if (IsValid())
-    {
-        const HANDLE handle = m_handle;
-        m_handle = INVALID_HANDLE_VALUE;
-        if (!::CloseHandle(handle))
-        {
-            throw CWin32Exception(L"CSmartHandle::Close()", ::GetLastError());
-        }
-    }
-    m_handle = INVALID_HANDLE_VALUE;
-}
-
-void CSmartHandle::Attach(HANDLE handle)
-{
-    Close();
-    m_handle = handle;
-}
-
-HANDLE CSmartHandle::Detach()
-{
-    const HANDLE handle = m_handle;
-    m_handle = INVALID_HANDLE_VALUE;
-    return handle;
+    return m_handle.Detach();
 }
 
 HANDLE CSmartHandle::GetWaitHandle() const
 {
-    return m_handle;
+    return m_handle.Get();
 }
 
 } // namespace Win32

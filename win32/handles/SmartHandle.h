@@ -1,16 +1,18 @@
 #pragma once
 
 #include "win32/handles/IWaitable.h"
+#include "win32/handles/UniqueOwners.h"
 
 namespace CorvaneTools {
 namespace Win32 {
 
-// Owns one platform handle and closes it.
+// Owns one platform handle and closes it, as something to wait on. Either "none" of the
+// platform's functions (null or INVALID_HANDLE_VALUE) holds nothing; closing never throws.
 class CSmartHandle : public IWaitable
 {
 public:
-    CSmartHandle();
-    explicit CSmartHandle(HANDLE handle);
+    CSmartHandle() noexcept;
+    explicit CSmartHandle(HANDLE handle) noexcept;
     ~CSmartHandle();
 
     CSmartHandle(const CSmartHandle &) = delete;
@@ -20,23 +22,23 @@ public:
     CSmartHandle &operator=(CSmartHandle &&other) noexcept;
 
     // Closes the current handle unless it is the same one.
-    CSmartHandle &operator=(HANDLE handle);
+    CSmartHandle &operator=(HANDLE handle) noexcept;
 
-    HANDLE GetHandle() const;
-    operator HANDLE() const;
+    HANDLE GetHandle() const noexcept;
+    operator HANDLE() const noexcept;
 
-    bool IsValid() const;
-    static bool IsValid(HANDLE handle);
+    bool IsValid() const noexcept;
+    static bool IsValid(HANDLE handle) noexcept;
 
-    void Close();
-    void Attach(HANDLE handle);
+    void Close() noexcept;
+    void Attach(HANDLE handle) noexcept;
     // Gives the handle up without closing it.
-    [[nodiscard]] HANDLE Detach();
+    [[nodiscard]] HANDLE Detach() noexcept;
 
     HANDLE GetWaitHandle() const override;
 
 private:
-    HANDLE m_handle;
+    CUniqueFile m_handle;
 };
 
 } // namespace Win32

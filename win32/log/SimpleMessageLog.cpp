@@ -12,22 +12,6 @@
 namespace CorvaneTools {
 namespace Win32 {
 
-namespace {
-
-// A failed close is not reported: the next line opens the file again.
-void CloseQuietly(CSmartHandle &file)
-{
-    try
-    {
-        file.Close();
-    }
-    catch (const CWin32Exception &)
-    {
-    }
-}
-
-} // namespace
-
 const char *const CSimpleMessageLog::NewLogLine = "****************New Log*****************\r\n";
 
 CSimpleMessageLog::CSimpleMessageLog()
@@ -45,7 +29,7 @@ CSimpleMessageLog::CSimpleMessageLog()
 
 CSimpleMessageLog::~CSimpleMessageLog()
 {
-    CloseQuietly(m_file);
+    m_file.Close();
 }
 
 CSimpleMessageLog &CSimpleMessageLog::Instance()
@@ -91,7 +75,7 @@ void CSimpleMessageLog::SetLogName(const std::wstring &name)
     {
         m_logName = name;
     }
-    CloseQuietly(m_file);
+    m_file.Close();
     m_rollOverAt = m_maximumSize;
 }
 
@@ -228,7 +212,7 @@ void CSimpleMessageLog::Write(const std::string &bytes)
 void CSimpleMessageLog::RollOver()
 {
     const unsigned long long bytes = m_bytes;
-    CloseQuietly(m_file);
+    m_file.Close();
     const std::wstring previous = m_logName + L".1";
     if (::MoveFileExW(m_logName.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING))
     {

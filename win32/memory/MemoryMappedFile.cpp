@@ -15,7 +15,7 @@ std::wstring UnexpectedMode(AccessMode mode)
 
 } // namespace
 
-CMemoryMappedFile::CMemoryMappedFile(const std::wstring &path, AccessMode mode) : m_view(nullptr), m_size(0)
+CMemoryMappedFile::CMemoryMappedFile(const std::wstring &path, AccessMode mode) : m_size(0)
 {
     DWORD error = 0;
     {
@@ -33,29 +33,21 @@ CMemoryMappedFile::CMemoryMappedFile(const std::wstring &path, AccessMode mode) 
     {
         throw CWin32Exception(L"CMemoryMappedFile::CMemoryMappedFile() - CreateFileMapping", error);
     }
-    m_view = ::MapViewOfFile(m_mapping, GetAccessMode(mode), 0, 0, 0);
-    if (!m_view)
+    m_view.Reset(::MapViewOfFile(m_mapping, GetAccessMode(mode), 0, 0, 0));
+    if (!m_view.IsValid())
     {
         throw CWin32Exception(L"CMemoryMappedFile::CMemoryMappedFile() - MapViewOfFile", ::GetLastError());
     }
 }
 
-CMemoryMappedFile::~CMemoryMappedFile()
-{
-    if (m_view)
-    {
-        ::UnmapViewOfFile(m_view);
-    }
-}
-
 const void *CMemoryMappedFile::GetBaseAddress() const
 {
-    return m_view;
+    return m_view.Get();
 }
 
 void *CMemoryMappedFile::GetBaseAddress()
 {
-    return m_view;
+    return m_view.Get();
 }
 
 unsigned __int64 CMemoryMappedFile::GetSize() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "win32/handles/SmartHandle.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/security/AccessMode.h"
 
 #include <string>
@@ -13,7 +14,6 @@ class CMemoryMappedFile
 {
 public:
     CMemoryMappedFile(const std::wstring &path, AccessMode mode);
-    ~CMemoryMappedFile();
 
     CMemoryMappedFile(const CMemoryMappedFile &) = delete;
     CMemoryMappedFile &operator=(const CMemoryMappedFile &) = delete;
@@ -30,7 +30,7 @@ public:
 
 private:
     CSmartHandle m_mapping;
-    void *m_view;
+    CUniqueMapView m_view;
     unsigned __int64 m_size;
 };
 

@@ -4,16 +4,17 @@
 #include "win32/text/ToString.h"
 
 #include <cstring>
+#include <utility>
 
 namespace CorvaneTools {
 namespace Win32 {
 
 namespace {
 
-void *MapWhole(HANDLE mapping, DWORD access, const std::wstring &name)
+CUniqueMapView MapWhole(HANDLE mapping, DWORD access, const std::wstring &name)
 {
-    void *view = ::MapViewOfFile(mapping, access, 0, 0, 0);
-    if (!view)
+    CUniqueMapView view(::MapViewOfFile(mapping, access, 0, 0, 0));
+    if (!view.IsValid())
     {
         throw CWin32Exception(L"CSharedMemory::CSharedMemory() - MapViewOfFile: \"" + name + L"\"", ::GetLastError());
     }
@@ -57,7 +58,6 @@ CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMo
 
 CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode,
                              KernelObjectCreationMode creation, SECURITY_ATTRIBUTES *securityAttributes)
-    : m_view(nullptr)
 {
     const std::wstring fullName = name.GetName();
     if (creation == OpenOnly)
@@ -83,21 +83,21 @@ CSharedMemory::CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMo
         throw CWin32Exception(createWhere, ERROR_ALREADY_EXISTS);
     }
 
-    void *first = MapWhole(m_mapping, FILE_MAP_WRITE, fullName);
-    if (!existed)
     {
-        std::memcpy(first, &size, sizeof(size));
-    }
-    else
-    {
-        const DWORD stored = ExistingHeader(first, size);
-        if (stored != size || !ViewHolds(first, size))
+        const CUniqueMapView first = MapWhole(m_mapping, FILE_MAP_WRITE, fullName);
+        if (!existed)
         {
-            ::UnmapViewOfFile(first);
-            throw CWin32Exception(SizeMismatchWhere(fullName), ERROR_BAD_LENGTH);
+            std::memcpy(first.Get(), &size, sizeof(size));
+        }
+        else
+        {
+            const DWORD stored = ExistingHeader(first.Get(), size);
+            if (stored != size || !ViewHolds(first.Get(), size))
+            {
+                throw CWin32Exception(SizeMismatchWhere(fullName), ERROR_BAD_LENGTH);
+            }
         }
     }
-    ::UnmapViewOfFile(first);
 
     m_view = MapWhole(m_mapping, protection, fullName);
 }
@@ -112,13 +112,12 @@ void CSharedMemory::OpenExisting(const std::wstring &fullName, DWORD size, Acces
         throw CWin32Exception(L"CSharedMemory::CSharedMemory() - OpenFileMapping: \"" + fullName + L"\"",
                               ::GetLastError());
     }
-    void *view = MapWhole(m_mapping, access, fullName);
+    CUniqueMapView view = MapWhole(m_mapping, access, fullName);
     // Read once, without the creator's grace period: an opener that only reads must not be
     // kept waiting by a section whose header nobody will ever write.
-    const DWORD stored = *static_cast<const volatile DWORD *>(view);
-    if (stored != size || !ViewHolds(view, size))
+    const DWORD stored = *static_cast<const volatile DWORD *>(view.Get());
+    if (stored != size || !ViewHolds(view.Get(), size))
     {
-        ::UnmapViewOfFile(view);
         if (stored == 0)
         {
             throw CWin32Exception(L"CSharedMemory::CSharedMemory() - Not yet sized by its creator: \"" + fullName +
@@ -127,20 +126,12 @@ void CSharedMemory::OpenExisting(const std::wstring &fullName, DWORD size, Acces
         }
         throw CWin32Exception(SizeMismatchWhere(fullName), ERROR_BAD_LENGTH);
     }
-    m_view = view;
-}
-
-CSharedMemory::~CSharedMemory()
-{
-    if (m_view)
-    {
-        ::UnmapViewOfFile(m_view);
-    }
+    m_view = std::move(view);
 }
 
 void *CSharedMemory::GetMemory() const
 {
-    return static_cast<BYTE *>(m_view) + sizeof(DWORD);
+    return static_cast<BYTE *>(m_view.Get()) + sizeof(DWORD);
 }
 
 HANDLE CSharedMemory::GetHandle() const

@@ -3,6 +3,7 @@
 #include "win32/handles/KernelObjectCreationMode.h"
 #include "win32/handles/KernelObjectName.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/security/AccessMode.h"
 
 namespace CorvaneTools {
@@ -25,7 +26,6 @@ public:
     // creator has not yet written its size with ERROR_NOT_READY.
     CSharedMemory(const IKernelObjectName &name, DWORD size, AccessMode mode, KernelObjectCreationMode creation,
                   SECURITY_ATTRIBUTES *securityAttributes);
-    ~CSharedMemory();
 
     CSharedMemory(const CSharedMemory &) = delete;
     CSharedMemory &operator=(const CSharedMemory &) = delete;
@@ -42,7 +42,7 @@ private:
     void OpenExisting(const std::wstring &fullName, DWORD size, AccessMode mode);
 
     CSmartHandle m_mapping;
-    void *m_view;
+    CUniqueMapView m_view;
 };
 
 } // namespace Win32

@@ -1,5 +1,6 @@
 #include "win32/registry/RegistryKey.h"
 
+#include "win32/handles/UniqueOwners.h"
 #include "win32/text/StringConverter.h"
 
 #include <utility>
@@ -13,7 +14,7 @@ CCountedRegKey::CCountedRegKey(HKEY key) : TReferenceCounted<HKEY>(key)
 
 void CCountedRegKey::Close()
 {
-    ::RegCloseKey(m_value);
+    CUniqueRegistryKey(m_value).Reset();
 }
 
 CCountedRegKey::~CCountedRegKey() = default;
@@ -189,22 +190,19 @@ CRegistryKey::CRegistryKey() : m_key(nullptr)
 CRegistryKey::CRegistryKey(HKEY parent, const wchar_t *subKey, REGSAM access, const wchar_t *machineName)
     : m_key(nullptr)
 {
-    HKEY root = parent;
+    CUniqueRegistryKey connection;
     if (machineName)
     {
-        const LONG result = ::RegConnectRegistryW(machineName, parent, &root);
+        const LONG result = ::RegConnectRegistryW(machineName, parent, connection.Put());
         if (result != ERROR_SUCCESS)
         {
             throw Exception(L"CRegistryKey::CRegistryKey() - RegConnectRegistry", result);
         }
     }
     HKEY key = nullptr;
-    const LONG result = ::RegOpenKeyExW(root, subKey, 0, access, &key);
+    const LONG result = ::RegOpenKeyExW(machineName ? connection.Get() : parent, subKey, 0, access, &key);
     // The opened subkey does not depend on the connection's root staying open.
-    if (machineName)
-    {
-        ::RegCloseKey(root);
-    }
+    connection.Reset();
     if (result != ERROR_SUCCESS)
     {
         throw Exception(L"CRegistryKey::CRegistryKey(HKEY hKey ...)", result);
@@ -245,15 +243,10 @@ CRegistryKey::~CRegistryKey()
 
 CCountedRegKey *CRegistryKey::Adopt(HKEY key)
 {
-    try
-    {
-        return new CCountedRegKey(key);
-    }
-    catch (...)
-    {
-        ::RegCloseKey(key);
-        throw;
-    }
+    CUniqueRegistryKey owner(key);
+    CCountedRegKey *const counted = new CCountedRegKey(key);
+    static_cast<void>(owner.Detach());
+    return counted;
 }
 
 HKEY CRegistryKey::GetHandle() const

@@ -59,14 +59,12 @@ const ProtectionDefinition &Find(ObjectProtection protection)
 
 std::wstring SidText(PSID sid)
 {
-    LPWSTR text = nullptr;
-    if (!::ConvertSidToStringSidW(sid, &text))
+    TUniqueLocalMemory<LPWSTR> text;
+    if (!::ConvertSidToStringSidW(sid, text.Put()))
     {
         return L"(unreadable SID)";
     }
-    std::wstring result(text);
-    ::LocalFree(text);
-    return result;
+    return std::wstring(text.Get());
 }
 
 // SIDs as text: the list is short and compared once per object.
@@ -77,14 +75,13 @@ public:
         : m_sids{L"S-1-5-18", L"S-1-5-32-544",
                  L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}
     {
-        HANDLE token = nullptr;
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        CUniqueHandle token;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()))
         {
             return;
         }
-        AddFromToken(token, TokenUser);
-        AddFromToken(token, TokenOwner);
-        ::CloseHandle(token);
+        AddFromToken(token.Get(), TokenUser);
+        AddFromToken(token.Get(), TokenOwner);
     }
 
     bool Contains(PSID sid) const
@@ -170,22 +167,17 @@ std::wstring FindUntrustedAce(PACL dacl, ACCESS_MASK othersMay, const CTrustedAc
 
 } // namespace
 
-CObjectSecurity::CObjectSecurity(ObjectProtection protection) : m_descriptor(nullptr), m_attributes()
+CObjectSecurity::CObjectSecurity(ObjectProtection protection) : m_attributes()
 {
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Definition(protection), SDDL_REVISION_1,
-                                                                &m_descriptor, nullptr))
+                                                                m_descriptor.Put(), nullptr))
     {
         throw CWin32Exception(L"CObjectSecurity::CObjectSecurity() - ConvertStringSecurityDescriptorToSecurityDescriptor",
                               ::GetLastError());
     }
     m_attributes.nLength = sizeof(m_attributes);
-    m_attributes.lpSecurityDescriptor = m_descriptor;
+    m_attributes.lpSecurityDescriptor = m_descriptor.Get();
     m_attributes.bInheritHandle = FALSE;
-}
-
-CObjectSecurity::~CObjectSecurity()
-{
-    ::LocalFree(m_descriptor);
 }
 
 SECURITY_ATTRIBUTES *CObjectSecurity::Attributes()
@@ -200,7 +192,7 @@ CObjectSecurity::operator SECURITY_ATTRIBUTES *()
 
 PSECURITY_DESCRIPTOR CObjectSecurity::Descriptor() const
 {
-    return m_descriptor;
+    return m_descriptor.Get();
 }
 
 ACCESS_MASK CObjectSecurity::OthersMay(ObjectProtection protection)
@@ -217,11 +209,13 @@ std::wstring FindUntrustedWriters(HANDLE handle, SE_OBJECT_TYPE objectType, Obje
 {
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    CUniqueSecurityDescriptor descriptor;
     const DWORD error = ::GetSecurityInfo(handle, objectType, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                          &owner, nullptr, &dacl, nullptr, &descriptor);
+                                          &owner, nullptr, &dacl, nullptr, descriptor.Put());
     if (error != ERROR_SUCCESS)
     {
+        // A failed call promises nothing about what it left in its outputs: not freed.
+        static_cast<void>(descriptor.Detach());
         return L"its descriptor cannot be read (error " + ToString(static_cast<unsigned long>(error)) + L")";
     }
     const CTrustedAccounts trusted;
@@ -243,7 +237,6 @@ std::wstring FindUntrustedWriters(HANDLE handle, SE_OBJECT_TYPE objectType, Obje
     {
         why = FindUntrustedAce(dacl, CObjectSecurity::OthersMay(protection), trusted);
     }
-    ::LocalFree(descriptor);
     return why;
 }
 

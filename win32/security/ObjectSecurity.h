@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win32/handles/UniqueOwners.h"
+
 #include <windows.h>
 #include <accctrl.h>
 
@@ -32,8 +34,6 @@ class CObjectSecurity
 {
 public:
     explicit CObjectSecurity(ObjectProtection protection);
-    ~CObjectSecurity();
-
     CObjectSecurity(const CObjectSecurity &) = delete;
     CObjectSecurity &operator=(const CObjectSecurity &) = delete;
 
@@ -47,7 +47,7 @@ public:
     static const wchar_t *Definition(ObjectProtection protection);
 
 private:
-    PSECURITY_DESCRIPTOR m_descriptor;
+    CUniqueSecurityDescriptor m_descriptor;
     SECURITY_ATTRIBUTES m_attributes;
 };
 

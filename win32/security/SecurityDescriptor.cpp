@@ -1,6 +1,7 @@
 #include "win32/security/SecurityDescriptor.h"
 
 #include "win32/errors/Win32Exception.h"
+#include "win32/handles/UniqueOwners.h"
 
 namespace CorvaneTools {
 namespace Win32 {
@@ -28,40 +29,24 @@ CSecurityDescriptor::operator PSECURITY_DESCRIPTOR()
 
 namespace {
 
-class CWorldSid
+CUniqueSid WorldSid()
 {
-public:
-    CWorldSid() : m_sid(nullptr)
+    CUniqueSid sid;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, sid.Put()))
     {
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &m_sid))
-        {
-            throw CWin32Exception(L"CSecurityDescriptorAllowAll::CSecurityDescriptorAllowAll() - AllocateAndInitializeSid",
-                                  ::GetLastError());
-        }
+        throw CWin32Exception(L"CSecurityDescriptorAllowAll::CSecurityDescriptorAllowAll() - AllocateAndInitializeSid",
+                              ::GetLastError());
     }
-    ~CWorldSid()
-    {
-        ::FreeSid(m_sid);
-    }
-    CWorldSid(const CWorldSid &) = delete;
-    CWorldSid &operator=(const CWorldSid &) = delete;
-
-    PSID Get() const
-    {
-        return m_sid;
-    }
-
-private:
-    PSID m_sid;
-};
+    return sid;
+}
 
 } // namespace
 
 CSecurityDescriptorAllowAll::CSecurityDescriptorAllowAll()
 {
     static const wchar_t *const where = L"CSecurityDescriptorAllowAll::CSecurityDescriptorAllowAll() - ";
-    CWorldSid sid;
+    const CUniqueSid sid = WorldSid();
     // ACL header and allowed-ACE header; the ACE's SID field overlaps its first 4 bytes.
     const DWORD aclSize = ::GetLengthSid(sid.Get()) + 16;
     m_acl.reset(new BYTE[aclSize]);

@@ -105,57 +105,40 @@ COptex::COptex(const IKernelObjectName &name, SECURITY_ATTRIBUTES *securityAttri
     : m_name(name.GetName()),
       m_spinCount(s_singleProcessor ? 0 : spinCount),
       m_event(securityAttributes, CEvent::NonSignalled, &name, mode == OpenOnly ? OpenOnly : CreateOrOpen),
-      m_state(nullptr),
-      m_owner(nullptr),
       m_takeOverAttempts(0),
       m_takeOvers(0)
 {
-    try
-    {
-        m_state = static_cast<SharedState *>(MapNamedSection(StateMappingName(name.GetName()), securityAttributes,
-                                                             sizeof(SharedState), mode, m_mapping));
-        m_owner = static_cast<OwnerRecord *>(MapNamedSection(OwnerMappingName(name.GetName()), securityAttributes,
-                                                             sizeof(OwnerRecord), mode, m_ownerMapping));
-    }
-    catch (...)
-    {
-        if (m_state)
-        {
-            ::UnmapViewOfFile(m_state);
-        }
-        throw;
-    }
+    m_state.Reset(static_cast<SharedState *>(MapNamedSection(StateMappingName(name.GetName()), securityAttributes,
+                                                             sizeof(SharedState), mode, m_mapping)));
+    m_owner.Reset(static_cast<OwnerRecord *>(MapNamedSection(OwnerMappingName(name.GetName()), securityAttributes,
+                                                             sizeof(OwnerRecord), mode, m_ownerMapping)));
 }
 
-COptex::~COptex()
-{
-    ::UnmapViewOfFile(m_owner);
-    ::UnmapViewOfFile(m_state);
-}
+COptex::~COptex() = default;
 
 void COptex::BecomeOwner(DWORD thread)
 {
     // Rewritten only when it names someone else, so that a thread that takes the lock again
     // and again writes nothing more than the state.
-    if (m_owner->threadId != thread || m_owner->processId != s_processId)
+    if (m_owner.Get()->threadId != thread || m_owner.Get()->processId != s_processId)
     {
-        m_owner->threadId = 0;
+        m_owner.Get()->threadId = 0;
         std::atomic_thread_fence(std::memory_order_release);
-        m_owner->processId = s_processId;
-        m_owner->processCreationLow = static_cast<DWORD>(s_processCreation);
-        m_owner->processCreationHigh = static_cast<DWORD>(s_processCreation >> 32);
+        m_owner.Get()->processId = s_processId;
+        m_owner.Get()->processCreationLow = static_cast<DWORD>(s_processCreation);
+        m_owner.Get()->processCreationHigh = static_cast<DWORD>(s_processCreation >> 32);
         std::atomic_thread_fence(std::memory_order_release);
-        m_owner->threadId = thread;
+        m_owner.Get()->threadId = thread;
     }
     std::atomic_thread_fence(std::memory_order_release);
-    m_state->ownerThreadId = thread;
-    m_state->recursionCount = 1;
+    m_state.Get()->ownerThreadId = thread;
+    m_state.Get()->recursionCount = 1;
 }
 
 bool COptex::IsOwnedByThisThread(DWORD thread) const
 {
     // An owner in another process that has ended may have had this thread's id.
-    return m_state->ownerThreadId == thread && m_owner->processId == s_processId;
+    return m_state.Get()->ownerThreadId == thread && m_owner.Get()->processId == s_processId;
 }
 
 bool COptex::TryEnter()
@@ -164,15 +147,15 @@ bool COptex::TryEnter()
     DWORD spins = m_spinCount;
     for (;;)
     {
-        if (::InterlockedCompareExchange(&m_state->lockCount, 1, 0) == 0)
+        if (::InterlockedCompareExchange(&m_state.Get()->lockCount, 1, 0) == 0)
         {
             BecomeOwner(thread);
             return true;
         }
         if (IsOwnedByThisThread(thread))
         {
-            ::InterlockedIncrement(&m_state->lockCount);
-            m_state->recursionCount = m_state->recursionCount + 1;
+            ::InterlockedIncrement(&m_state.Get()->lockCount);
+            m_state.Get()->recursionCount = m_state.Get()->recursionCount + 1;
             return true;
         }
         if (spins == 0)
@@ -196,7 +179,7 @@ bool COptex::TryEnterFor(DWORD timeoutMs)
     }
     RequireStateInRange();
     const DWORD thread = ::GetCurrentThreadId();
-    if (::InterlockedIncrement(&m_state->lockCount) == 1)
+    if (::InterlockedIncrement(&m_state.Get()->lockCount) == 1)
     {
         BecomeOwner(thread);
         return true;
@@ -239,8 +222,8 @@ bool COptex::TryEnterFor(DWORD timeoutMs)
 
 void COptex::RequireStateInRange() const
 {
-    const LONG count = m_state->lockCount;
-    const LONG recursion = m_state->recursionCount;
+    const LONG count = m_state.Get()->lockCount;
+    const LONG recursion = m_state.Get()->recursionCount;
     if (count < 0 || recursion < 0)
     {
         throw CException(L"COptex::TryEnterFor()", L"The shared state of lock \"" + m_name +
@@ -258,18 +241,19 @@ void COptex::RequireTrusted(ObjectProtection protection, const std::wstring &whe
 
 bool COptex::TakeOverFromEndedOwner(DWORD thread)
 {
-    const DWORD owner = m_state->ownerThreadId;
+    const DWORD owner = m_state.Get()->ownerThreadId;
     if (owner == 0)
     {
         return false; // being handed over
     }
     std::atomic_thread_fence(std::memory_order_acquire);
-    const DWORD recordedBefore = m_owner->threadId;
-    const DWORD processId = m_owner->processId;
-    const ULONGLONG creation = static_cast<ULONGLONG>(m_owner->processCreationHigh) << 32 | m_owner->processCreationLow;
+    const DWORD recordedBefore = m_owner.Get()->threadId;
+    const DWORD processId = m_owner.Get()->processId;
+    const ULONGLONG creation =
+        static_cast<ULONGLONG>(m_owner.Get()->processCreationHigh) << 32 | m_owner.Get()->processCreationLow;
     std::atomic_thread_fence(std::memory_order_acquire);
-    const DWORD recordedAfter = m_owner->threadId;
-    if (m_state->ownerThreadId != owner)
+    const DWORD recordedAfter = m_owner.Get()->threadId;
+    if (m_state.Get()->ownerThreadId != owner)
     {
         return false;
     }
@@ -279,19 +263,19 @@ bool COptex::TakeOverFromEndedOwner(DWORD thread)
         return false;
     }
     ::InterlockedIncrement(&m_takeOverAttempts);
-    if (static_cast<DWORD>(::InterlockedCompareExchange(reinterpret_cast<volatile LONG *>(&m_state->ownerThreadId),
+    if (static_cast<DWORD>(::InterlockedCompareExchange(reinterpret_cast<volatile LONG *>(&m_state.Get()->ownerThreadId),
                                                         static_cast<LONG>(thread), static_cast<LONG>(owner))) != owner)
     {
         return false;
     }
     ::InterlockedIncrement(&m_takeOvers);
-    const LONG entries = m_state->recursionCount > 0 ? m_state->recursionCount : 1;
+    const LONG entries = m_state.Get()->recursionCount > 0 ? m_state.Get()->recursionCount : 1;
     for (;;)
     {
-        const LONG count = m_state->lockCount;
+        const LONG count = m_state.Get()->lockCount;
         // At least this waiter's own announcement stays, whatever the ended owner left.
         const LONG remaining = count - entries >= 1 ? count - entries : 1;
-        if (::InterlockedCompareExchange(&m_state->lockCount, remaining, count) == count)
+        if (::InterlockedCompareExchange(&m_state.Get()->lockCount, remaining, count) == count)
         {
             break;
         }
@@ -304,7 +288,7 @@ bool COptex::WithdrawFromWaiting(DWORD thread)
 {
     for (;;)
     {
-        const LONG count = m_state->lockCount;
+        const LONG count = m_state.Get()->lockCount;
         if (count == 1)
         {
             // Handed over just now; the signal follows the leaving owner's decrement at once.
@@ -312,7 +296,7 @@ bool COptex::WithdrawFromWaiting(DWORD thread)
             BecomeOwner(thread);
             return true;
         }
-        if (::InterlockedCompareExchange(&m_state->lockCount, count - 1, count) == count)
+        if (::InterlockedCompareExchange(&m_state.Get()->lockCount, count - 1, count) == count)
         {
             return false;
         }
@@ -321,14 +305,14 @@ bool COptex::WithdrawFromWaiting(DWORD thread)
 
 void COptex::Leave()
 {
-    m_state->recursionCount = m_state->recursionCount - 1;
-    if (m_state->recursionCount > 0)
+    m_state.Get()->recursionCount = m_state.Get()->recursionCount - 1;
+    if (m_state.Get()->recursionCount > 0)
     {
-        ::InterlockedDecrement(&m_state->lockCount);
+        ::InterlockedDecrement(&m_state.Get()->lockCount);
         return;
     }
-    m_state->ownerThreadId = 0;
-    if (::InterlockedDecrement(&m_state->lockCount) > 0)
+    m_state.Get()->ownerThreadId = 0;
+    if (::InterlockedDecrement(&m_state.Get()->lockCount) > 0)
     {
         m_event.Set();
     }

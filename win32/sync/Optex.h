@@ -3,6 +3,7 @@
 #include "win32/handles/KernelObjectCreationMode.h"
 #include "win32/handles/KernelObjectName.h"
 #include "win32/handles/SmartHandle.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/security/ObjectSecurity.h"
 #include "win32/sync/Event.h"
 #include "win32/sync/ILockableObject.h"
@@ -88,9 +89,9 @@ private:
     const DWORD m_spinCount;
     CAutoResetEvent m_event;
     CSmartHandle m_mapping;
-    SharedState *m_state;
+    TUniqueMapView<SharedState> m_state;
     CSmartHandle m_ownerMapping;
-    OwnerRecord *m_owner;
+    TUniqueMapView<OwnerRecord> m_owner;
     volatile LONG m_takeOverAttempts;
     volatile LONG m_takeOvers;
 };

@@ -19,21 +19,20 @@ bool NamesNothing(DWORD error)
 }
 
 // The thread's handle, or null with ended set when it is known to be gone.
-HANDLE OpenRunningThread(DWORD threadId, bool &ended)
+CSmartHandle OpenRunningThread(DWORD threadId, bool &ended)
 {
     ended = false;
-    const HANDLE thread = ::OpenThread(s_threadAccess, FALSE, threadId);
-    if (!thread)
+    CSmartHandle thread(::OpenThread(s_threadAccess, FALSE, threadId));
+    if (!thread.IsValid())
     {
         ended = NamesNothing(::GetLastError());
-        return nullptr;
+        return CSmartHandle();
     }
     DWORD exitCode = 0;
     if (::GetExitCodeThread(thread, &exitCode) && exitCode != STILL_ACTIVE)
     {
         ended = true;
-        ::CloseHandle(thread);
-        return nullptr;
+        return CSmartHandle();
     }
     return thread;
 }
@@ -80,7 +79,7 @@ bool HasThreadEnded(DWORD threadId, DWORD processId, ULONGLONG processCreationTi
         return true; // the process id has been given to another process
     }
     bool ended = false;
-    CSmartHandle thread(OpenRunningThread(threadId, ended));
+    const CSmartHandle thread = OpenRunningThread(threadId, ended);
     if (ended)
     {
         return true;
@@ -97,7 +96,7 @@ bool HasThreadEnded(DWORD threadId)
         return false;
     }
     bool ended = false;
-    CSmartHandle thread(OpenRunningThread(threadId, ended));
+    const CSmartHandle thread = OpenRunningThread(threadId, ended);
     return ended;
 }
 

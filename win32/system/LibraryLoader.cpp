@@ -10,7 +10,7 @@ namespace Win32 {
 CLibraryLoader::CLibraryLoader(const std::wstring &name, bool throwOnFailure)
     : m_module(::LoadLibraryExW(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
 {
-    if (!m_module && throwOnFailure)
+    if (!m_module.IsValid() && throwOnFailure)
     {
         const DWORD error = ::GetLastError();
         throw CWin32Exception(L"CLibraryLoader::CLibraryLoader() - \"" + name + L"\"", error);
@@ -59,44 +59,31 @@ bool RestrictLibrarySearchToSystemDirectory()
     return restrict && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-CLibraryLoader::~CLibraryLoader()
-{
-    try
-    {
-        FreeLibrary();
-    }
-    catch (...)
-    {
-    }
-}
-
 bool CLibraryLoader::IsLoaded() const
 {
-    return m_module != nullptr;
+    return m_module.IsValid();
 }
 
 HMODULE CLibraryLoader::GetModule() const
 {
-    return m_module;
+    return m_module.Get();
 }
 
 FARPROC CLibraryLoader::GetProcAddress(const std::wstring &name) const
 {
     // A null module would look in the program itself.
-    if (!m_module)
+    if (!m_module.IsValid())
     {
         return nullptr;
     }
-    return ::GetProcAddress(m_module, CStringConverter::WtoA(name).c_str());
+    return ::GetProcAddress(m_module.Get(), CStringConverter::WtoA(name).c_str());
 }
 
 void CLibraryLoader::FreeLibrary()
 {
-    if (m_module)
+    if (m_module.IsValid())
     {
-        const HMODULE module = m_module;
-        m_module = nullptr;
-        if (!::FreeLibrary(module))
+        if (!::FreeLibrary(m_module.Detach()))
         {
             throw CWin32Exception(L"CLibraryLoader::FreeLibrary()", ::GetLastError());
         }

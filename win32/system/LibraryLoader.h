@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win32/handles/UniqueOwners.h"
+
 #include <windows.h>
 
 #include <string>
@@ -14,7 +16,6 @@ public:
     // Loaded with the altered search path: a full path's own directory is searched for
     // its dependencies. Without throwOnFailure a failed load leaves nothing loaded.
     CLibraryLoader(const std::wstring &name, bool throwOnFailure);
-    ~CLibraryLoader();
 
     CLibraryLoader(const CLibraryLoader &) = delete;
     CLibraryLoader &operator=(const CLibraryLoader &) = delete;
@@ -25,13 +26,14 @@ public:
     // Null when nothing is loaded or the library does not export the name.
     FARPROC GetProcAddress(const std::wstring &name) const;
 
+    // Unlike the destructor, reports a failed unload.
     void FreeLibrary();
 
 protected:
     explicit CLibraryLoader(HMODULE module);
 
 private:
-    HMODULE m_module;
+    CUniqueModule m_module;
 };
 
 // A DLL of the platform, taken from the system directory only: by bare name the loader

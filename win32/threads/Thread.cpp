@@ -1,6 +1,7 @@
 #include "win32/threads/Thread.h"
 
 #include "win32/errors/Win32Exception.h"
+#include "win32/handles/UniqueOwners.h"
 #include "win32/text/StringConverter.h"
 
 #include <process.h>
@@ -44,10 +45,6 @@ public:
     ~CThreadNameExceptionCatcher()
     {
         t_namingArguments = nullptr;
-        if (m_handler)
-        {
-            ::RemoveVectoredExceptionHandler(m_handler);
-        }
     }
 
     CThreadNameExceptionCatcher(const CThreadNameExceptionCatcher &) = delete;
@@ -55,11 +52,11 @@ public:
 
     bool IsRegistered() const
     {
-        return m_handler != nullptr;
+        return m_handler.IsValid();
     }
 
 private:
-    PVOID m_handler;
+    CUniqueVectoredHandler m_handler;
 };
 
 void RaiseThreadNameException(const std::string &name, DWORD threadId)

@@ -5,26 +5,17 @@
 namespace CorvaneTools {
 namespace Win32 {
 
-CThreadLocalStorage::CThreadLocalStorage() : m_index(::TlsAlloc()), m_allocated(m_index != TLS_OUT_OF_INDEXES)
+CThreadLocalStorage::CThreadLocalStorage() : m_index(::TlsAlloc())
 {
-    if (!m_allocated)
+    if (!m_index.IsValid())
     {
         throw CWin32Exception(L"CThreadLocalStorage::CThreadLocalStorage()", ::GetLastError());
     }
 }
 
-CThreadLocalStorage::~CThreadLocalStorage()
-{
-    if (m_allocated)
-    {
-        // Nothing to be done about a slot that will not free.
-        ::TlsFree(m_index);
-    }
-}
-
 void *CThreadLocalStorage::GetValue() const
 {
-    void *const value = ::TlsGetValue(m_index);
+    void *const value = ::TlsGetValue(m_index.Get());
     if (!value)
     {
         // A null value is also what a thread that never set one reads; only the last error
@@ -40,7 +31,7 @@ void *CThreadLocalStorage::GetValue() const
 
 void CThreadLocalStorage::SetValue(void *value)
 {
-    if (!::TlsSetValue(m_index, value))
+    if (!::TlsSetValue(m_index.Get(), value))
     {
         throw CWin32Exception(L"CThreadLocalStorage::SetValue()", ::GetLastError());
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win32/handles/UniqueOwners.h"
+
 #include <windows.h>
 
 namespace CorvaneTools {
@@ -10,7 +12,6 @@ class CThreadLocalStorage
 {
 public:
     CThreadLocalStorage();
-    ~CThreadLocalStorage();
 
     CThreadLocalStorage(const CThreadLocalStorage &) = delete;
     CThreadLocalStorage &operator=(const CThreadLocalStorage &) = delete;
@@ -19,8 +20,7 @@ public:
     void SetValue(void *value);
 
 private:
-    DWORD m_index;
-    bool m_allocated;
+    CUniqueTlsIndex m_index;
 };
 
 } // namespace Win32
