@@ -5,8 +5,6 @@
 #include "perfmon/RecordFields.h"
 
 #include "win32/errors/Exception.h"
-#include "win32/errors/Win32Exception.h"
-#include "win32/handles/UniqueOwners.h"
 #include "win32/sync/LockOwner.h"
 #include "win32/text/ToString.h"
 
@@ -33,12 +31,6 @@ std::wstring Unsigned(unsigned __int64 value)
 unsigned __int64 RoundUp8(unsigned __int64 size)
 {
     return (size + 7) & ~static_cast<unsigned __int64>(7);
-}
-
-// The block is not there yet: its writer has not made it, or not yet sized it.
-bool IsAbsent(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NOT_READY;
 }
 
 } // namespace
@@ -96,62 +88,6 @@ void CPerformanceDataCollector::Close()
     m_open = false;
     m_block.reset();
     PointIntoBlock();
-}
-
-const std::wstring &CPerformanceDataCollector::GetBlockError() const
-{
-    return m_blockError;
-}
-
-bool CPerformanceDataCollector::IsBlockOpen() const
-{
-    return m_block != nullptr;
-}
-
-void CPerformanceDataCollector::OpenBlock()
-{
-    // While no writer has made the block, which may be for as long as the consumer runs,
-    // each collect asks once whether it exists, and builds nothing.
-    if (!Win32::CUniqueHandle(::OpenFileMappingW(FILE_MAP_READ, FALSE, m_sectionName.c_str())).IsValid() &&
-        IsAbsent(::GetLastError()))
-    {
-        m_blockError.clear();
-        return;
-    }
-    DWORD error = ERROR_SUCCESS;
-    std::wstring why;
-    try
-    {
-        m_block.reset(new CPerformanceDataBlock(m_name, m_schema));
-    }
-    catch (const CWin32Exception &e)
-    {
-        error = e.GetError();
-        why = e.GetWhere() + L" - " + e.GetMessage();
-    }
-    catch (const CException &e)
-    {
-        error = ERROR_INVALID_DATA;
-        why = e.GetWhere() + L" - " + e.GetMessage();
-    }
-    if (IsAbsent(error))
-    {
-        why.clear();
-    }
-    m_blockError = why;
-    PointIntoBlock();
-}
-
-void CPerformanceDataCollector::PointIntoBlock()
-{
-    const bool fits = m_block && m_layout.Fits();
-    const BYTE *const block = fits ? m_block->GetBlock() : nullptr;
-    for (DWORD i = 0; i < m_numObjects; ++i)
-    {
-        const CPerformanceDataBlockLayout::Object &layout = m_layout.GetObject(i);
-        m_objects[i].record = fits ? block + layout.recordOffset : nullptr;
-        m_objects[i].data = fits ? block + m_layout.GetCounterDataOffset() + layout.dataOffset : nullptr;
-    }
 }
 
 DWORD CPerformanceDataCollector::InUseSlotLength(const ObjectEntry &entry, const BYTE *slot) const
@@ -330,23 +266,7 @@ DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&da
             // Padded so that the counter block after it starts on an 8-byte boundary too.
             const DWORD padded = static_cast<DWORD>(RoundUp8(length));
             reserve(static_cast<unsigned __int64>(padded) + served.counterBlockLength);
-            std::memcpy(out, slot, length);
-            std::memset(out + length, 0, padded - length);
-            // The copy is what the reader walks, so it is the copy that must hold together.
-            m_layout.Expect(Get32(out, InstanceField::ByteLength), length, entry.index, L"instance ByteLength");
-            m_layout.CheckInstanceDefinition(entry.index, i, length, Get32(out, InstanceField::NameOffset),
-                                             Get32(out, InstanceField::NameLength));
-            Put32(out, InstanceField::ByteLength, padded);
-            const DWORD parentIndex = Get32(out, InstanceField::ParentObjectTitleIndex);
-            if (parentIndex != 0)
-            {
-                const LONG parentSlot = static_cast<LONG>(Get32(out, InstanceField::ParentObjectInstance) - 1);
-                Put32(out, InstanceField::ParentObjectInstance,
-                      static_cast<DWORD>(GetActiveInstanceFromIndex(parentIndex, parentSlot)));
-            }
-            out += padded;
-            CServedDefinitions::WriteCounterBlock(served, entry.data + static_cast<size_t>(i) * entry.dataSize, out);
-            out += served.counterBlockLength;
+            out = CopyInstance(entry, i, slot, length, padded, out);
         });
         if (met < active)
         {
@@ -366,6 +286,29 @@ DWORD CPerformanceDataCollector::WriteObject(const ObjectEntry &entry, BYTE *&da
     Put32(start, ObjectField::TotalByteLength, static_cast<DWORD>(padded));
     data = start + padded;
     return static_cast<DWORD>(padded);
+}
+
+BYTE *CPerformanceDataCollector::CopyInstance(const ObjectEntry &entry, DWORD slotIndex, const BYTE *slot,
+                                              DWORD length, DWORD padded, BYTE *out) const
+{
+    std::memcpy(out, slot, length);
+    std::memset(out + length, 0, padded - length);
+    // The copy is what the reader walks, so it is the copy that must hold together.
+    m_layout.Expect(Get32(out, InstanceField::ByteLength), length, entry.index, L"instance ByteLength");
+    m_layout.CheckInstanceDefinition(entry.index, slotIndex, length, Get32(out, InstanceField::NameOffset),
+                                     Get32(out, InstanceField::NameLength));
+    Put32(out, InstanceField::ByteLength, padded);
+    const DWORD parentIndex = Get32(out, InstanceField::ParentObjectTitleIndex);
+    if (parentIndex != 0)
+    {
+        const LONG parentSlot = static_cast<LONG>(Get32(out, InstanceField::ParentObjectInstance) - 1);
+        Put32(out, InstanceField::ParentObjectInstance,
+              static_cast<DWORD>(GetActiveInstanceFromIndex(parentIndex, parentSlot)));
+    }
+    out += padded;
+    CServedDefinitions::WriteCounterBlock(*entry.served, entry.data + static_cast<size_t>(slotIndex) * entry.dataSize,
+                                          out);
+    return out + entry.served->counterBlockLength;
 }
 
 CPerformanceDataCollector::ObjectEntry &CPerformanceDataCollector::FindObjectByIndex(DWORD titleIndex) const

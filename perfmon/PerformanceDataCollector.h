@@ -78,6 +78,10 @@ private:
     DWORD VisitInUseSlots(const ObjectEntry &entry, DWORD active, Visit visit) const;
     unsigned __int64 GetObjectSize(ObjectEntry &entry, bool live);
     DWORD WriteObject(const ObjectEntry &entry, BYTE *&data, unsigned __int64 limit, bool live) const;
+    // One in-use slot's instance definition, padded, its parent made an active index, then
+    // its counter block; returns where they end.
+    BYTE *CopyInstance(const ObjectEntry &entry, DWORD slotIndex, const BYTE *slot, DWORD length, DWORD padded,
+                       BYTE *out) const;
 
     const Win32::CKernelObjectNameImpl m_name;
     const std::wstring m_sectionName;
