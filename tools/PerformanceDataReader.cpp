@@ -60,6 +60,8 @@ std::vector<wchar_t> ReadList(HKEY key, const wchar_t *name)
 }
 
 // The "Counter" list under a key of HKEY_LOCAL_MACHINE; empty where the key cannot be opened.
+// The key is owned only after success: "RegOpenKeyExW function" says nothing of phkResult
+// when it fails.
 std::vector<wchar_t> ReadKeyList(const wchar_t *path, REGSAM access)
 {
     HKEY opened = nullptr;

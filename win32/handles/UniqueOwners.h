@@ -11,9 +11,9 @@ namespace Win32 {
 
 // A kernel object handle whose "none" is null (events, threads, processes, tokens, mappings).
 using CUniqueHandle = TUniqueAny<HANDLE, &::CloseHandle>;
-// A handle from CreateFile, whose failure is INVALID_HANDLE_VALUE.
+// A handle from CreateFile, whose failure is INVALID_HANDLE_VALUE ("CreateFileW function").
 using CUniqueFile = TUniqueAny<HANDLE, &::CloseHandle, -1>;
-// A FindFirstFile search.
+// A FindFirstFile search, closed with FindClose, not CloseHandle ("FindFirstFileW function").
 using CUniqueFindHandle = TUniqueAny<HANDLE, &::FindClose, -1>;
 
 // A mapped view, typed as what it holds.
@@ -26,7 +26,7 @@ using CUniqueModule = TUniqueAny<HMODULE, &::FreeLibrary>;
 using CUniqueServiceHandle = TUniqueAny<SC_HANDLE, &::CloseServiceHandle>;
 using CUniqueSid = TUniqueAny<PSID, &::FreeSid>;
 using CUniqueVectoredHandler = TUniqueAny<PVOID, &::RemoveVectoredExceptionHandler>;
-// TlsAlloc's failure is TLS_OUT_OF_INDEXES, all bits set.
+// TlsAlloc's failure is TLS_OUT_OF_INDEXES, all bits set ("TlsAlloc function").
 using CUniqueTlsIndex = TUniqueAny<DWORD, &::TlsFree, -1>;
 
 // Memory the platform allocated for the caller with LocalAlloc: strings and descriptors

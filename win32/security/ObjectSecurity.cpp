@@ -214,7 +214,8 @@ std::wstring FindUntrustedWriters(HANDLE handle, SE_OBJECT_TYPE objectType, Obje
                                           &owner, nullptr, &dacl, nullptr, descriptor.Put());
     if (error != ERROR_SUCCESS)
     {
-        // A failed call promises nothing about what it left in its outputs: not freed.
+        // "GetSecurityInfo function" promises the descriptor, to be freed with LocalFree, only
+        // on ERROR_SUCCESS; what a failed call left in it is not freed.
         static_cast<void>(descriptor.Detach());
         return L"its descriptor cannot be read (error " + ToString(static_cast<unsigned long>(error)) + L")";
     }
