@@ -152,6 +152,7 @@ void Poll(CTcpStatistics &statistics)
     {
         statistics.ProcessStatsIPv6();
     }
+    statistics.ProcessOwners();
 }
 
 DWORD Rows(const CTcpStatistics &statistics, bool isIPv4)

@@ -74,22 +74,7 @@ private:
 class CBareCalls
 {
 public:
-    CBareCalls() : m_library(::LoadLibraryW(L"iphlpapi.dll")), m_getTcp6Table(nullptr)
-    {
-        if (m_library)
-        {
-            void *function = reinterpret_cast<void *>(::GetProcAddress(m_library, "GetTcp6Table"));
-            m_getTcp6Table = reinterpret_cast<GetTcp6TableFunction>(function);
-        }
-    }
-
-    ~CBareCalls()
-    {
-        if (m_library)
-        {
-            ::FreeLibrary(m_library);
-        }
-    }
+    CBareCalls() = default;
 
     CBareCalls(const CBareCalls &) = delete;
     CBareCalls &operator=(const CBareCalls &) = delete;
@@ -99,12 +84,9 @@ public:
         Fetch(m_ipv4, [](void *table, ULONG *size, CBareCalls &) {
             return ::GetExtendedTcpTable(table, size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
         });
-        if (m_getTcp6Table)
-        {
-            Fetch(m_ipv6, [](void *table, ULONG *size, CBareCalls &self) {
-                return self.m_getTcp6Table(table, size, FALSE);
-            });
-        }
+        Fetch(m_ipv6, [](void *table, ULONG *size, CBareCalls &) {
+            return ::GetExtendedTcpTable(table, size, FALSE, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
+        });
     }
 
     const std::vector<BYTE> &Table(bool isIPv4) const
@@ -113,8 +95,6 @@ public:
     }
 
 private:
-    typedef ULONG(WINAPI *GetTcp6TableFunction)(void *table, ULONG *size, BOOL order);
-
     template <typename TableCall> void Fetch(std::vector<BYTE> &buffer, TableCall call)
     {
         for (;;)
@@ -133,8 +113,6 @@ private:
         }
     }
 
-    HMODULE m_library;
-    GetTcp6TableFunction m_getTcp6Table;
     std::vector<BYTE> m_ipv4;
     std::vector<BYTE> m_ipv6;
 };
@@ -153,7 +131,7 @@ public:
         return Reply(m_ipv4, table, size);
     }
 
-    DWORD GetTcp6Table(void *table, DWORD *size) override
+    DWORD GetExtendedTcp6Table(void *table, DWORD *size) override
     {
         return Reply(m_ipv6, table, size);
     }

@@ -1,5 +1,7 @@
 #include "counters/TcpCounterSchema.h"
 
+#include "counters/ProcessConnectionsSchema.h"
+
 namespace CorvaneTools {
 namespace Counters {
 
@@ -54,6 +56,12 @@ const wchar_t *GetTcpCounterName(TcpCounter counter)
 }
 
 void BuildTcpCounterSchema(PerfMon::CPerformanceDataSchema &schema)
+{
+    AddTcpServiceObject(schema);
+    AddProcessConnectionsObject(schema);
+}
+
+void AddTcpServiceObject(PerfMon::CPerformanceDataSchema &schema)
 {
     PerfMon::CPerformanceDataSchema::Object &object = schema.AddObject(
         TcpCounterObjectName,

@@ -50,8 +50,11 @@ enum TcpCounter
 
 const wchar_t *GetTcpCounterName(TcpCounter counter);
 
-// Adds the object and its counters to an empty schema of language "009".
+// Adds the service object and its counters, then the process connections object, to an
+// empty schema of language "009".
 void BuildTcpCounterSchema(PerfMon::CPerformanceDataSchema &schema);
+// The service object alone, the first of the two.
+void AddTcpServiceObject(PerfMon::CPerformanceDataSchema &schema);
 
 } // namespace Counters
 } // namespace CorvaneTools

@@ -22,6 +22,9 @@ public:
     // language -> (name, help)
     typedef std::map<std::wstring, std::pair<std::wstring, std::wstring>> Names;
 
+    // Every counter's value slot, whatever its type.
+    static const DWORD CounterStorageSize = 8;
+
     class Counter
     {
     public:

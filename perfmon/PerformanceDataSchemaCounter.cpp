@@ -3,12 +3,6 @@
 namespace CorvaneTools {
 namespace PerfMon {
 
-namespace {
-
-const DWORD s_counterSize = 8;
-
-} // namespace
-
 CPerformanceDataSchema::Counter::Counter(const std::wstring &language, const std::wstring &name,
                                          const std::wstring &help, DWORD detailLevel, LONG defaultScale,
                                          DWORD counterType)
@@ -54,7 +48,7 @@ DWORD CPerformanceDataSchema::Counter::GetCounterType() const
 
 DWORD CPerformanceDataSchema::Counter::GetStorageSize() const
 {
-    return s_counterSize;
+    return CounterStorageSize;
 }
 
 } // namespace PerfMon

@@ -2,6 +2,7 @@
 #include "perfmon/RecordFields.h"
 
 #include "win32/errors/Exception.h"
+#include "win32/sync/LockOwner.h"
 
 #include <cstring>
 
@@ -16,8 +17,9 @@ const wchar_t *const s_where = L"CPerformanceMonitorCounters::CPerformanceMonito
 
 } // namespace
 
-CPerformanceMonitorCounters::ObjectIndex::ObjectIndex(const CPerformanceDataBlockLayout::Object &layout, BYTE *data)
-    : m_hasInstances(layout.hasInstances), m_dataSize(layout.dataSize), m_data(data)
+CPerformanceMonitorCounters::ObjectIndex::ObjectIndex(const CPerformanceDataBlockLayout::Object &layout, BYTE *record,
+                                                      BYTE *data)
+    : m_layout(layout), m_hasInstances(layout.hasInstances), m_dataSize(layout.dataSize), m_record(record), m_data(data)
 {
     std::vector<std::wstring> names;
     layout.object->GetCounterNames(names);
@@ -61,6 +63,36 @@ void CPerformanceMonitorCounters::ObjectIndex::Reset() const
     }
 }
 
+void CPerformanceMonitorCounters::ObjectIndex::CopyInstances(const CPerformanceInstanceSet *set) const
+{
+    const DWORD count = set ? set->GetCount() : 0;
+    if (set && (set->GetNumSlots() > m_layout.numInstances || set->GetSlotLength() != m_layout.slotLength ||
+                set->GetDataSize() != m_dataSize))
+    {
+        throw CException(L"CPerformanceMonitorCounters::PublishInstances()",
+                         L"The instance set does not fit the object's slots");
+    }
+    BYTE *slot = m_record + m_layout.definitionLength;
+    BYTE *data = m_data;
+    for (DWORD i = 0; i < m_layout.numInstances; ++i, slot += m_layout.slotLength, data += m_dataSize)
+    {
+        if (i < count)
+        {
+            std::memcpy(slot, set->GetSlot(i), m_layout.slotLength);
+            std::memcpy(data, set->GetData(i), m_dataSize);
+        }
+        else if (Get32(slot, InstanceField::ByteLength) != 0)
+        {
+            // Back to the free slot the block was laid out with.
+            std::memset(slot, 0, m_layout.slotLength);
+            Put32(slot, InstanceField::UniqueId, 0xFFFFFFFF);
+            Put32(slot, InstanceField::NameOffset, InstanceDefinitionLength);
+            std::memset(data, 0, m_dataSize);
+        }
+    }
+    Put32(m_record, ObjectField::ActiveInstances, count);
+}
+
 CPerformanceMonitorCounters::CPerformanceMonitorCounters(const Win32::IKernelObjectName &name,
                                                          const CPerformanceDataSchema &schema, DWORD firstTitleIndex,
                                                          SECURITY_ATTRIBUTES *securityAttributes)
@@ -85,7 +117,8 @@ void CPerformanceMonitorCounters::BuildObjectIndex(const CPerformanceDataSchema 
                              L"Unexpected - schema contains duplicate object names");
         }
         const CPerformanceDataBlockLayout::Object &layout = m_layout.GetObject(index++);
-        auto objectIndex = std::make_unique<ObjectIndex>(layout, counterData + layout.dataOffset);
+        auto objectIndex = std::make_unique<ObjectIndex>(layout, m_block.GetBlock() + layout.recordOffset,
+                                                         counterData + layout.dataOffset);
         const ObjectId id = objectIndex.get();
         m_objectsByName[name] = std::move(objectIndex);
         m_objectNamesById[id] = name;
@@ -130,9 +163,46 @@ CPerformanceMonitorCounters::CounterHandle CPerformanceMonitorCounters::GetPerfo
     return ObjectIdToObjectIndex(object).FindCounter(counterName);
 }
 
+CPerformanceMonitorCounters::ObjectId CPerformanceMonitorCounters::GetInstanceObject(const std::wstring &objectName)
+{
+    const ObjectIndex &index = FindObjectByName(objectName);
+    if (!index.HasInstances())
+    {
+        throw CException(L"CPerformanceMonitorCounters::GetInstanceObject()",
+                         L"Object has no instances, use GetPerformanceObject()");
+    }
+    return &index;
+}
+
+bool CPerformanceMonitorCounters::PublishInstances(ObjectId object, const CPerformanceInstanceSet &set)
+{
+    const ObjectIndex &index = ObjectIdToObjectIndex(object);
+    if (!index.HasInstances())
+    {
+        throw CException(L"CPerformanceMonitorCounters::PublishInstances()", L"Object has no instances");
+    }
+    Win32::TTimedLockOwner<CPerformanceDataBlock> lock(m_block, CPerformanceDataBlock::LockTimeoutMs);
+    if (!lock.IsHeld())
+    {
+        return false;
+    }
+    index.CopyInstances(&set);
+    return true;
+}
+
 void CPerformanceMonitorCounters::ResetPerformanceObject(ObjectId object)
 {
-    ObjectIdToObjectIndex(object).Reset();
+    const ObjectIndex &index = ObjectIdToObjectIndex(object);
+    if (!index.HasInstances())
+    {
+        index.Reset();
+        return;
+    }
+    Win32::TTimedLockOwner<CPerformanceDataBlock> lock(m_block, CPerformanceDataBlock::LockTimeoutMs);
+    if (lock.IsHeld())
+    {
+        index.CopyInstances(nullptr);
+    }
 }
 
 bool CPerformanceMonitorCounters::TryEnter()

@@ -3,6 +3,7 @@
 #include "perfmon/PerformanceDataBlock.h"
 #include "perfmon/PerformanceDataBlockLayout.h"
 #include "perfmon/PerformanceDataSchema.h"
+#include "perfmon/PerformanceInstanceSet.h"
 
 #include <map>
 #include <memory>
@@ -26,16 +27,20 @@ public:
     {
     public:
         // Every address from the block's layout, none from the fields of its records.
-        ObjectIndex(const CPerformanceDataBlockLayout::Object &layout, BYTE *data);
+        ObjectIndex(const CPerformanceDataBlockLayout::Object &layout, BYTE *record, BYTE *data);
 
         CounterHandle FindCounter(const std::wstring &name) const;
         bool HasInstances() const;
         void Reset() const;
+        // With the block's lock held; none for a null set.
+        void CopyInstances(const CPerformanceInstanceSet *set) const;
 
     private:
+        const CPerformanceDataBlockLayout::Object &m_layout;
         const bool m_hasInstances;
         const DWORD m_dataSize;
         std::map<std::wstring, CounterHandle> m_counters;
+        BYTE *const m_record;
         BYTE *const m_data;
     };
 
@@ -52,6 +57,8 @@ public:
 
     // Also clears the object's values.
     ObjectId GetPerformanceObject(const std::wstring &objectName);
+    // An object with instances, which are only ever published whole.
+    ObjectId GetInstanceObject(const std::wstring &objectName);
     CounterHandle GetPerformanceCounter(ObjectId object, const std::wstring &counterName) const;
 
     // One atomic 32-bit store into the low half of the slot; the high half stays 0.
@@ -60,6 +67,14 @@ public:
         ::InterlockedExchange(counter, static_cast<LONG>(value));
     }
 
+    // Replaces the object's instances and their values by the set's in one hold of the
+    // block's lock, under which every reader copies, so that no reader sees part of one
+    // sample's set and part of another's. False, with nothing changed, when the lock was
+    // not had within the block's lock timeout: a process that holds it cannot stall the
+    // writer.
+    bool PublishInstances(ObjectId object, const CPerformanceInstanceSet &set);
+
+    // An object with instances is left with none (when the lock is had in time).
     void ResetPerformanceObject(ObjectId object);
 
     bool TryEnter() override;

@@ -1,5 +1,6 @@
 #include "service/PerformanceCounters.h"
 
+#include "counters/ProcessConnectionsSchema.h"
 #include "perfmon/PerformanceCounterInstaller.h"
 #include "perfmon/PerformanceDataBlockNames.h"
 #include "win32/errors/Exception.h"
@@ -27,13 +28,14 @@ CPerformanceCounters::CPerformanceCounters(bool isAdministrator, SECURITY_ATTRIB
 
 CPerformanceCounters::CPerformanceCounters(bool isAdministrator, SECURITY_ATTRIBUTES *securityAttributes,
                                            const std::wstring &counterSetName)
-    : m_schema(L"009"), m_object(nullptr), m_handles(), m_maxTimeWaitIPv4(0), m_maxTimeWaitIPv6(0)
+    : m_schema(L"009"), m_object(nullptr), m_processObject(nullptr), m_handles(), m_maxTimeWaitIPv4(0), m_maxTimeWaitIPv6(0)
 {
     BuildTcpCounterSchema(m_schema);
     m_counters = CreateCountersIfRequired(isAdministrator, counterSetName, m_schema, securityAttributes);
     if (m_counters)
     {
         m_object = m_counters->GetPerformanceObject(TcpCounterObjectName);
+        m_processObject = m_counters->GetInstanceObject(ProcessConnectionsObjectName);
         for (int counter = 0; counter < NumTcpCounters; ++counter)
         {
             m_handles[counter] =
@@ -49,6 +51,7 @@ CPerformanceCounters::~CPerformanceCounters()
         try
         {
             m_counters->ResetPerformanceObject(m_object);
+            m_counters->ResetPerformanceObject(m_processObject);
         }
         catch (...)
         {
@@ -167,6 +170,11 @@ void CPerformanceCounters::SetMaxUserPort(DWORD value)
 void CPerformanceCounters::SetTcpTimedWaitDelay(DWORD value)
 {
     Set(TcpTimedWaitDelay, value);
+}
+
+bool CPerformanceCounters::PublishProcessConnections(const CorvaneTools::PerfMon::CPerformanceInstanceSet &instances)
+{
+    return !m_counters || m_counters->PublishInstances(m_processObject, instances);
 }
 
 const CPerformanceDataSchema &CPerformanceCounters::GetSchema() const

@@ -2,6 +2,7 @@
 
 #include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataSchema.h"
+#include "perfmon/PerformanceInstanceSet.h"
 #include "perfmon/PerformanceMonitorCounters.h"
 
 #include <memory>
@@ -41,6 +42,9 @@ public:
     void SetTimeWait(int value, bool isIPv4);
     void SetMaxUserPort(DWORD value);
     void SetTcpTimedWaitDelay(DWORD value);
+    // The process connections object's instances, whole; false when the block's lock was
+    // not had in time and they were not published.
+    bool PublishProcessConnections(const CorvaneTools::PerfMon::CPerformanceInstanceSet &instances);
 
     const CorvaneTools::PerfMon::CPerformanceDataSchema &GetSchema() const;
     bool IsPublishing() const;
@@ -58,6 +62,7 @@ private:
     CorvaneTools::PerfMon::CPerformanceDataSchema m_schema;
     std::unique_ptr<CorvaneTools::PerfMon::CPerformanceMonitorCounters> m_counters;
     CorvaneTools::PerfMon::CPerformanceMonitorCounters::ObjectId m_object;
+    CorvaneTools::PerfMon::CPerformanceMonitorCounters::ObjectId m_processObject;
     CorvaneTools::PerfMon::CPerformanceMonitorCounters::CounterHandle m_handles[Counters::NumTcpCounters];
     int m_maxTimeWaitIPv4;
     int m_maxTimeWaitIPv6;

@@ -155,6 +155,7 @@ void CPollingThread::Sample()
     {
         m_statistics.ProcessStatsIPv6();
     }
+    m_statistics.ProcessOwners();
 }
 
 // True when the stop came while paused; a continue makes the next sample happen at once.

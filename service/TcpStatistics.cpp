@@ -1,5 +1,6 @@
 #include "service/TcpStatistics.h"
 
+#include "perfmon/PerformanceDataBlock.h"
 #include "win32/log/DebugTrace.h"
 #include "win32/registry/RegistryKey.h"
 #include "win32/system/SystemTime.h"
@@ -105,15 +106,31 @@ DWORD CTcpTableBuffer::GetCapacity() const
     return m_capacity;
 }
 
+// MIB_TCPROW_OWNER_PID and MIB_TCP6ROW_OWNER_PID.
 const CTcpStatistics::TableKind CTcpStatistics::IPv4Table = {
     L"CService::ProcessStats()", L"GetExtendedTcpTable failed", L"IPv4 - Processing - started - ",
-    &ITcpTables::GetExtendedTcpTable, 24};
+    &ITcpTables::GetExtendedTcpTable, 24, 0, 20};
 
 const CTcpStatistics::TableKind CTcpStatistics::IPv6Table = {
-    L"CService::ProcessStatsIPv6()", L"GetTcp6Table failed", L"IPv6 - Processing - started - ",
-    &ITcpTables::GetTcp6Table, 52};
+    L"CService::ProcessStatsIPv6()", L"GetExtendedTcpTable (IPv6) failed", L"IPv6 - Processing - started - ",
+    &ITcpTables::GetExtendedTcp6Table, 56, 48, 52};
 
-CTcpStatistics::CTcpStatistics(ITcpTables &tables) : m_tables(tables), m_counters(nullptr)
+namespace {
+
+IProcessIdentities &PlatformProcesses()
+{
+    static CPlatformProcessIdentities processes;
+    return processes;
+}
+
+} // namespace
+
+CTcpStatistics::CTcpStatistics(ITcpTables &tables) : CTcpStatistics(tables, PlatformProcesses())
+{
+}
+
+CTcpStatistics::CTcpStatistics(ITcpTables &tables, IProcessIdentities &identities)
+    : m_tables(tables), m_counters(nullptr), m_processes(identities)
 {
 }
 
@@ -129,6 +146,7 @@ bool CTcpStatistics::HasTcp6Table() const
 
 void CTcpStatistics::ProcessStats()
 {
+    m_processes.BeginSample();
     Process(IPv4Table, m_ipv4Buffer, true);
 }
 
@@ -137,9 +155,24 @@ void CTcpStatistics::ProcessStatsIPv6()
     Process(IPv6Table, m_ipv6Buffer, false);
 }
 
+void CTcpStatistics::ProcessOwners()
+{
+    m_processes.EndSample();
+    if (m_counters && !m_counters->PublishProcessConnections(m_processes.GetInstances()) && CDebugTrace::IsWriting())
+    {
+        CDebugTrace::Log(L"CService::ProcessOwners() - " + CorvaneTools::PerfMon::CPerformanceDataBlock::LockTimeoutMessage() +
+                         L"; this sample's connections by process are not published");
+    }
+}
+
 const CTcpTableBuffer &CTcpStatistics::GetBuffer(bool isIPv4) const
 {
     return isIPv4 ? m_ipv4Buffer : m_ipv6Buffer;
+}
+
+const CProcessConnections &CTcpStatistics::GetProcessConnections() const
+{
+    return m_processes;
 }
 
 void CTcpStatistics::Process(const TableKind &kind, CTcpTableBuffer &buffer, bool isIPv4)
@@ -174,7 +207,8 @@ void CTcpStatistics::Fetch(const TableKind &kind, CTcpTableBuffer &buffer)
     }
 }
 
-// Only the state of each row is read; rows the buffer cannot hold are not read at all.
+// Only the state and the owner of each row are read; rows the buffer cannot hold are not
+// read at all.
 void CTcpStatistics::Count(const TableKind &kind, const CTcpTableBuffer &buffer, TcpStateCounts &counts)
 {
     std::fill(counts.counts, counts.counts + TcpStateCounts::NumStates, 0);
@@ -190,12 +224,15 @@ void CTcpStatistics::Count(const TableKind &kind, const CTcpTableBuffer &buffer,
     for (DWORD i = 0; i < entries; ++i, row += kind.rowSize)
     {
         DWORD state;
-        std::memcpy(&state, row, sizeof(state));
+        DWORD pid;
+        std::memcpy(&state, row + kind.stateOffset, sizeof(state));
+        std::memcpy(&pid, row + kind.pidOffset, sizeof(pid));
         if (state - 1 >= TcpStateCounts::NumStates)
         {
             throw CException(kind.where, L"Unknown TCP state: " + ToString(state));
         }
         ++counts.counts[state - 1];
+        m_processes.Add(pid, state - 1);
     }
 }
 

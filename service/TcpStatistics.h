@@ -1,6 +1,8 @@
 #pragma once
 
 #include "service/PerformanceCounters.h"
+#include "service/ProcessConnections.h"
+#include "service/ProcessIdentities.h"
 #include "service/TcpTables.h"
 
 #include <windows.h>
@@ -41,7 +43,9 @@ private:
 class CTcpStatistics
 {
 public:
+    // The platform's processes name the owners.
     explicit CTcpStatistics(ITcpTables &tables);
+    CTcpStatistics(ITcpTables &tables, IProcessIdentities &identities);
     CTcpStatistics(const CTcpStatistics &) = delete;
     CTcpStatistics &operator=(const CTcpStatistics &) = delete;
 
@@ -49,8 +53,11 @@ public:
     void SetCounters(CPerformanceCounters *counters);
     bool HasTcp6Table() const;
 
+    // A sample: ProcessStats (which begins it), ProcessStatsIPv6 when there is an IPv6
+    // table, then ProcessOwners, which publishes the rows of both by owning process.
     void ProcessStats();
     void ProcessStatsIPv6();
+    void ProcessOwners();
     void UpdateCounters(const TcpStateCounts &counts, bool isIPv4);
 
     // Never throw: any problem gives the counter 0 and a log line.
@@ -58,6 +65,7 @@ public:
     void CheckTcpTimedWaitDelayValue();
 
     const CTcpTableBuffer &GetBuffer(bool isIPv4) const;
+    const CProcessConnections &GetProcessConnections() const;
 
 private:
     typedef DWORD (ITcpTables::*TableCall)(void *table, DWORD *size);
@@ -69,11 +77,13 @@ private:
         const wchar_t *started;
         TableCall call;
         DWORD rowSize;
+        DWORD stateOffset;
+        DWORD pidOffset;
     };
 
     void Process(const TableKind &kind, CTcpTableBuffer &buffer, bool isIPv4);
     void Fetch(const TableKind &kind, CTcpTableBuffer &buffer);
-    static void Count(const TableKind &kind, const CTcpTableBuffer &buffer, TcpStateCounts &counts);
+    void Count(const TableKind &kind, const CTcpTableBuffer &buffer, TcpStateCounts &counts);
 
     static const TableKind IPv4Table;
     static const TableKind IPv6Table;
@@ -82,6 +92,7 @@ private:
     CPerformanceCounters *m_counters;
     CTcpTableBuffer m_ipv4Buffer;
     CTcpTableBuffer m_ipv6Buffer;
+    CProcessConnections m_processes;
 };
 
 } // namespace TessalyService

@@ -8,11 +8,8 @@
 namespace CorvaneTools {
 namespace TessalyService {
 
-using CorvaneTools::Win32::FunctionCast;
-
 CPlatformTcpTables::CPlatformTcpTables()
-    : m_library(L"iphlpapi.dll"),
-      m_getTcp6Table(FunctionCast<GetTcp6TableFunction>(m_library.GetProcAddress(L"GetTcp6Table")))
+    : m_library(L"iphlpapi.dll"), m_hasTcp6Table(m_library.GetProcAddress(L"GetTcp6Table") != nullptr)
 {
 }
 
@@ -21,14 +18,14 @@ DWORD CPlatformTcpTables::GetExtendedTcpTable(void *table, DWORD *size)
     return ::GetExtendedTcpTable(table, size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
 }
 
-DWORD CPlatformTcpTables::GetTcp6Table(void *table, DWORD *size)
+DWORD CPlatformTcpTables::GetExtendedTcp6Table(void *table, DWORD *size)
 {
-    return m_getTcp6Table(table, size, FALSE);
+    return ::GetExtendedTcpTable(table, size, FALSE, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
 }
 
 bool CPlatformTcpTables::HasTcp6Table() const
 {
-    return m_getTcp6Table != nullptr;
+    return m_hasTcp6Table;
 }
 
 bool CPlatformTcpTables::IsLibraryLoaded() const

@@ -8,22 +8,23 @@ namespace CorvaneTools {
 namespace TessalyService {
 
 // The two platform calls that fetch a TCP table, behind one face so that a sample can be
-// shown any table or failure. Both fill the table in place and take the size in and out.
+// shown any table or failure. Both fill the table in place and take the size in and out,
+// one row per connection with its owning process, unsorted.
 class ITcpTables
 {
 public:
-    // IPv4, one row per connection with its owning process, unsorted.
+    // IPv4: rows of 24 bytes, state at 0, owner at 20.
     virtual DWORD GetExtendedTcpTable(void *table, DWORD *size) = 0;
-    // IPv6, unsorted; only called when HasTcp6Table.
-    virtual DWORD GetTcp6Table(void *table, DWORD *size) = 0;
+    // IPv6: rows of 56 bytes, state at 48, owner at 52; only called when HasTcp6Table.
+    virtual DWORD GetExtendedTcp6Table(void *table, DWORD *size) = 0;
     virtual bool HasTcp6Table() const = 0;
 
 protected:
     ~ITcpTables() = default;
 };
 
-// The real calls: GetExtendedTcpTable linked, GetTcp6Table looked up in "iphlpapi.dll"
-// because older systems lack it.
+// The real calls: GetExtendedTcpTable for both families. A system whose "iphlpapi.dll" lacks
+// GetTcp6Table has no IPv6 table to ask for; it is looked up only to tell.
 class CPlatformTcpTables : public ITcpTables
 {
 public:
@@ -32,16 +33,14 @@ public:
     CPlatformTcpTables &operator=(const CPlatformTcpTables &) = delete;
 
     DWORD GetExtendedTcpTable(void *table, DWORD *size) override;
-    DWORD GetTcp6Table(void *table, DWORD *size) override;
+    DWORD GetExtendedTcp6Table(void *table, DWORD *size) override;
     bool HasTcp6Table() const override;
 
     bool IsLibraryLoaded() const;
 
 private:
-    typedef ULONG(WINAPI *GetTcp6TableFunction)(void *table, ULONG *size, BOOL order);
-
     CorvaneTools::Win32::CSystemLibrary m_library;
-    GetTcp6TableFunction m_getTcp6Table;
+    bool m_hasTcp6Table;
 };
 
 } // namespace TessalyService

@@ -32,7 +32,7 @@ const size_t s_guard = 64;
 std::unique_ptr<CPerformanceDataSchema> TcpSchema()
 {
     auto schema = std::make_unique<CPerformanceDataSchema>(L"009");
-    BuildTcpCounterSchema(*schema);
+    AddTcpServiceObject(*schema);
     return schema;
 }
 

@@ -24,7 +24,7 @@ using namespace CorvaneTools::Win32;
 TEST(PlantedLockTest, LayingOutABlockNeverHangsOnAPlantedLock)
 {
     CPerformanceDataSchema schema(L"009");
-    BuildTcpCounterSchema(schema);
+    AddTcpServiceObject(schema);
     const TestSupport::CLiveThread live;
     const DWORD liveThread = live.Id();
     const struct

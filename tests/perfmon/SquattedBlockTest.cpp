@@ -38,7 +38,7 @@ struct CTcpSchema
 {
     CTcpSchema() : schema(L"009")
     {
-        BuildTcpCounterSchema(schema);
+        AddTcpServiceObject(schema);
     }
     DWORD BlockSize() const
     {

@@ -34,7 +34,7 @@ const DWORD s_pageSize = 4096;
 std::unique_ptr<CPerformanceDataSchema> TcpSchema()
 {
     auto schema = std::make_unique<CPerformanceDataSchema>(L"009");
-    BuildTcpCounterSchema(*schema);
+    AddTcpServiceObject(*schema);
     return schema;
 }
 

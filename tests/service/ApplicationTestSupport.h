@@ -39,14 +39,16 @@ inline bool IsStartedLine(const std::string &line, const std::string &version)
 
 const DWORD ListenState = 2;
 
-// Tables as a test wants them: the given states, the platform's size protocol, a table
-// that grows once between the size answer and the next call, or a failure.
+// Tables as a test wants them: the given states and owners, the platform's size protocol, a
+// table that grows once between the size answer and the next call, or a failure.
 class CFakeTcpTables : public ITcpTables
 {
 public:
     struct Table
     {
         std::vector<DWORD> states;
+        // Row i's owning process; 0 for rows beyond.
+        std::vector<DWORD> owners;
         DWORD error = NO_ERROR;
         size_t growBy = 0;
         std::vector<DWORD> sizesPassed;
@@ -58,7 +60,7 @@ public:
 
     DWORD GetExtendedTcpTable(void *table, DWORD *size) override
     {
-        const DWORD result = Reply(m_ipv4, 24, table, size);
+        const DWORD result = Reply(m_ipv4, {24, 0, 20}, table, size);
         if (result == NO_ERROR)
         {
             m_ticks.push_back(::GetTickCount64());
@@ -68,9 +70,9 @@ public:
         return result;
     }
 
-    DWORD GetTcp6Table(void *table, DWORD *size) override
+    DWORD GetExtendedTcp6Table(void *table, DWORD *size) override
     {
-        const DWORD result = Reply(m_ipv6, 52, table, size);
+        const DWORD result = Reply(m_ipv6, {56, 48, 52}, table, size);
         m_ipv6Samples += result == NO_ERROR;
         return result;
     }
@@ -90,9 +92,18 @@ public:
     // When each IPv4 table was handed out; read only once the sampling thread has ended.
     std::vector<ULONGLONG> m_ticks;
 
-private:
-    static DWORD Reply(Table &table, DWORD rowSize, void *buffer, DWORD *size)
+    // MIB_TCPROW_OWNER_PID and MIB_TCP6ROW_OWNER_PID.
+    struct Row
     {
+        DWORD size;
+        DWORD stateAt;
+        DWORD ownerAt;
+    };
+
+private:
+    static DWORD Reply(Table &table, Row row, void *buffer, DWORD *size)
+    {
+        const DWORD rowSize = row.size;
         table.sizesPassed.push_back(*size);
         if (table.error != NO_ERROR)
         {
@@ -111,10 +122,12 @@ private:
         std::memcpy(out, &entries, sizeof(entries));
         for (DWORD i = 0; i < entries; ++i)
         {
-            // Every field but the state holds a value no state has.
-            BYTE *row = out + sizeof(DWORD) + i * rowSize;
-            std::memset(row, 0xEE, rowSize);
-            std::memcpy(row, &table.states[i], sizeof(DWORD));
+            // Every field but the state and the owner holds a value no state has.
+            BYTE *at = out + sizeof(DWORD) + i * rowSize;
+            const DWORD owner = i < table.owners.size() ? table.owners[i] : 0;
+            std::memset(at, 0xEE, rowSize);
+            std::memcpy(at + row.stateAt, &table.states[i], sizeof(DWORD));
+            std::memcpy(at + row.ownerAt, &owner, sizeof(DWORD));
         }
         return NO_ERROR;
     }

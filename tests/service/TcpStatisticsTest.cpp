@@ -159,9 +159,9 @@ TEST(TcpStatisticsTest, TheBufferGrowsToExactlyTheAskedSizeAndIsReused)
     s.statistics.ProcessStats();
     s.statistics.ProcessStatsIPv6();
     EXPECT_EQ(std::vector<DWORD>({0, 4 + 10 * 24}), s.tables.m_ipv4.sizesPassed) << "one failing call, one growth";
-    EXPECT_EQ(std::vector<DWORD>({0, 4 + 3 * 52}), s.tables.m_ipv6.sizesPassed);
+    EXPECT_EQ(std::vector<DWORD>({0, 4 + 3 * 56}), s.tables.m_ipv6.sizesPassed);
     EXPECT_EQ(4u + 10 * 24, s.statistics.GetBuffer(true).GetCapacity());
-    EXPECT_EQ(4u + 3 * 52, s.statistics.GetBuffer(false).GetCapacity());
+    EXPECT_EQ(4u + 3 * 56, s.statistics.GetBuffer(false).GetCapacity());
 
     // A smaller table later: one call, the same memory.
     const BYTE *memory = s.statistics.GetBuffer(true).GetData();
@@ -194,7 +194,7 @@ TEST(TcpStatisticsTest, AnotherTableErrorFailsTheSample)
         const wchar_t *failure;
     } cases[] = {
         {true, L"CService::ProcessStats()", L"GetExtendedTcpTable failed"},
-        {false, L"CService::ProcessStatsIPv6()", L"GetTcp6Table failed"},
+        {false, L"CService::ProcessStatsIPv6()", L"GetExtendedTcpTable (IPv6) failed"},
     };
     for (const auto &c : cases)
     {

@@ -72,9 +72,9 @@ public:
         return m_platform.GetExtendedTcpTable(table, size);
     }
 
-    DWORD GetTcp6Table(void *table, DWORD *size) override
+    DWORD GetExtendedTcp6Table(void *table, DWORD *size) override
     {
-        return m_platform.GetTcp6Table(table, size);
+        return m_platform.GetExtendedTcp6Table(table, size);
     }
 
     bool HasTcp6Table() const override

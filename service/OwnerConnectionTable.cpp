@@ -1,0 +1,126 @@
+#include "service/OwnerConnectionTable.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace CorvaneTools {
+namespace TessalyService {
+
+COwnerConnectionTable::COwnerConnectionTable()
+    : m_owners(new Owner[Capacity]),
+      m_buckets(new DWORD[NumBuckets]()),
+      m_ranking(new DWORD[Capacity]),
+      m_count(0),
+      m_overflow(),
+      m_lastPid(0),
+      m_last(&m_overflow)
+{
+}
+
+void COwnerConnectionTable::Clear()
+{
+    // Only the buckets in use are emptied: a sample costs its owners, not the capacity.
+    for (DWORD i = 0; i < m_count; ++i)
+    {
+        DWORD bucket = BucketOf(m_owners[i].pid);
+        while (m_buckets[bucket] != i + 1)
+        {
+            bucket = (bucket + 1) % NumBuckets;
+        }
+        m_buckets[bucket] = 0;
+    }
+    m_count = 0;
+    m_overflow = Owner();
+    // Process 0 never comes here, so the first row of any process misses the shortcut.
+    m_lastPid = 0;
+    m_last = &m_overflow;
+}
+
+DWORD COwnerConnectionTable::BucketOf(DWORD pid)
+{
+    // Process ids are multiples of 4 on the platform; the multiply spreads what is left.
+    return static_cast<DWORD>((static_cast<unsigned long long>((pid >> 2) * 2654435761u) * NumBuckets) >> 32);
+}
+
+COwnerConnectionTable::Owner &COwnerConnectionTable::Find(DWORD pid)
+{
+    DWORD bucket = BucketOf(pid);
+    for (;;)
+    {
+        const DWORD entry = m_buckets[bucket];
+        if (entry == 0)
+        {
+            break;
+        }
+        if (m_owners[entry - 1].pid == pid)
+        {
+            m_lastPid = pid;
+            m_last = &m_owners[entry - 1];
+            return *m_last;
+        }
+        bucket = (bucket + 1) % NumBuckets;
+    }
+    if (m_count == Capacity)
+    {
+        return m_overflow;
+    }
+    Owner &owner = m_owners[m_count];
+    owner = Owner();
+    owner.pid = pid;
+    m_buckets[bucket] = ++m_count;
+    m_lastPid = pid;
+    m_last = &owner;
+    return owner;
+}
+
+DWORD COwnerConnectionTable::GetCount() const
+{
+    return m_count;
+}
+
+const COwnerConnectionTable::Owner &COwnerConnectionTable::Get(DWORD index) const
+{
+    return m_owners[index];
+}
+
+const COwnerConnectionTable::Owner &COwnerConnectionTable::GetOverflow() const
+{
+    return m_overflow;
+}
+
+bool COwnerConnectionTable::Contains(DWORD pid) const
+{
+    for (DWORD bucket = BucketOf(pid); m_buckets[bucket] != 0; bucket = (bucket + 1) % NumBuckets)
+    {
+        if (m_owners[m_buckets[bucket] - 1].pid == pid)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD COwnerConnectionTable::Rank(DWORD count)
+{
+    for (DWORD i = 0; i < m_count; ++i)
+    {
+        m_ranking[i] = i;
+    }
+    const DWORD ranked = std::min(count, m_count);
+    const Owner *owners = m_owners.get();
+    std::partial_sort(m_ranking.get(), m_ranking.get() + ranked, m_ranking.get() + m_count,
+                      [owners](DWORD a, DWORD b) {
+                          return owners[a].connections != owners[b].connections
+                                     ? owners[a].connections > owners[b].connections
+                                     : owners[a].pid < owners[b].pid;
+                      });
+    return ranked;
+}
+
+const COwnerConnectionTable::Owner &COwnerConnectionTable::GetRanked(DWORD rank) const
+{
+    return m_owners[m_ranking[rank]];
+}
+
+} // namespace TessalyService
+} // namespace CorvaneTools
