@@ -1,11 +1,16 @@
 #include "tests/collector/PublishedValues.h"
 
+#include <cwchar>
+
 using namespace CorvaneTools::Counters;
 using CorvaneTools::TessalyService::CPerformanceCounters;
 
 const DWORD PublishedValues[NumTcpCounters] = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110,
                                                111, 511, 113, 201, 202, 203, 204, 205, 206, 207,
                                                208, 209, 210, 211, 611, 213, 65534, 240};
+
+const wchar_t *const PublishedInstanceNames[6] = {L"w3wp:4312", L"svchost:912", L"unknown:8",
+                                                  UnownedInstanceName, OtherInstanceName, TotalInstanceName};
 
 void PublishValues(CPerformanceCounters &counters)
 {
@@ -29,6 +34,17 @@ void PublishValues(CPerformanceCounters &counters)
     counters.SetTimeWait(static_cast<int>(PublishedValues[IPv6TimeWait]), false);
     counters.SetMaxUserPort(PublishedValues[MaxUserPort]);
     counters.SetTcpTimedWaitDelay(PublishedValues[TcpTimedWaitDelay]);
+    CorvaneTools::PerfMon::CPerformanceInstanceSet instances(ProcessInstanceSlots, ProcessInstanceNameBytes,
+                                                             NumProcessConnectionsCounters);
+    for (const wchar_t *name : PublishedInstanceNames)
+    {
+        const DWORD instance = instances.Add(name, std::wcslen(name));
+        for (DWORD k = 0; k < NumProcessConnectionsCounters; ++k)
+        {
+            instances.SetValue(instance, k, PublishedInstanceValue(instance, k));
+        }
+    }
+    counters.PublishProcessConnections(instances);
 }
 
 std::wstring PublishedValuesText()

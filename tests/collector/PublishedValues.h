@@ -1,5 +1,6 @@
 #pragma once
 
+#include "counters/ProcessConnectionsSchema.h"
 #include "counters/TcpCounterSchema.h"
 #include "service/PerformanceCounters.h"
 
@@ -9,7 +10,15 @@
 // distinct, the maxima above the current TIME_WAIT counts.
 extern const DWORD PublishedValues[CorvaneTools::Counters::NumTcpCounters];
 
-// Publishes them through every setter of the counter set.
+// Instances a test writer publishes through the process connections object, in slot order;
+// counter k of instance i holds PublishedInstanceValue(i, k).
+extern const wchar_t *const PublishedInstanceNames[6];
+inline DWORD PublishedInstanceValue(DWORD instance, DWORD counter)
+{
+    return 1000 * (instance + 1) + counter;
+}
+
+// Publishes them through every setter of the counter set, and the instances.
 void PublishValues(CorvaneTools::TessalyService::CPerformanceCounters &counters);
 
 // "v0,v1,...", as a reader child takes its expected values.

@@ -80,7 +80,7 @@ TEST(PerformanceCountersTest, TheSchemaIsTheSharedDefinition)
     BuildTcpCounterSchema(table);
     EXPECT_EQ(table.GetChecksumText(), counters.GetSchema().GetChecksumText());
     EXPECT_EQ(table.GetChecksum(), counters.GetSchema().GetChecksum());
-    EXPECT_EQ(1u, counters.GetSchema().GetNumObjects());
+    EXPECT_EQ(2u, counters.GetSchema().GetNumObjects());
     EXPECT_STREQ(L"Corvane Tessaly", TcpCounterSetName);
     EXPECT_STREQ(L"IPv4: Max TIME_WAIT", GetTcpCounterName(IPv4MaxTimeWait));
     EXPECT_STREQ(L"IPv6: DELETE TCB", GetTcpCounterName(IPv6DeleteTCB));

@@ -381,7 +381,9 @@ TEST_F(CounterSamplerTest, BothModesAskForTheObjectByItsTitleIndexUnlessAQueryIs
     }
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
     ASSERT_EQ(2u, objects.size());
-    EXPECT_EQ(objects[index] + 1, objects["Global"]);
+    CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
+    BuildTcpCounterSchema(schema);
+    EXPECT_EQ(objects[index] + schema.GetNumObjects(), objects["Global"]);
 }
 
 // Attaches to a console and sends it Ctrl+C, without taking the event itself.
