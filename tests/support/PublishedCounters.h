@@ -2,6 +2,7 @@
 
 #include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataBlock.h"
+#include "perfmon/PerformanceDataBlockLayout.h"
 #include "perfmon/PerformanceDataBlockNames.h"
 #include "service/PerformanceCounters.h"
 #include "win32/handles/KernelObjectName.h"
@@ -12,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace TestSupport {
 
@@ -45,7 +47,44 @@ public:
         return value;
     }
 
+    struct Instance
+    {
+        std::wstring name;
+        std::vector<ULONGLONG> values;
+    };
+
+    // The instances of the object with instances, in slot order, as the block holds them.
+    std::vector<Instance> Instances() const
+    {
+        using namespace CorvaneTools::PerfMon;
+        const CPerformanceDataBlockLayout layout(m_schema, m_block->GetBlockSize(), L"CPublishedCounters");
+        const CPerformanceDataBlockLayout::Object &object = layout.GetObject(1);
+        const BYTE *record = m_block->GetBlock() + object.recordOffset;
+        std::vector<Instance> instances(Get(record, 60));
+        for (size_t i = 0; i < instances.size(); ++i)
+        {
+            const BYTE *slot = record + object.definitionLength + i * object.slotLength;
+            const wchar_t *name = reinterpret_cast<const wchar_t *>(slot + Get(slot, 16));
+            instances[i].name.assign(name, Get(slot, 20) / sizeof(wchar_t) - 1);
+            const BYTE *data = m_block->GetCounterData() + object.dataOffset + i * object.dataSize;
+            for (DWORD k = 0; k < object.dataSize / 8; ++k)
+            {
+                ULONGLONG value;
+                std::memcpy(&value, data + 8 * k, sizeof(value));
+                instances[i].values.push_back(value);
+            }
+        }
+        return instances;
+    }
+
 private:
+    static DWORD Get(const BYTE *at, size_t offset)
+    {
+        DWORD value;
+        std::memcpy(&value, at + offset, sizeof(value));
+        return value;
+    }
+
     static std::wstring Checksum()
     {
         CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
