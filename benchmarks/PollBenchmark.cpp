@@ -42,7 +42,10 @@ using CorvaneTools::PerfMon::CPerformanceDataBlock;
 using CorvaneTools::PerfMon::CPerformanceDataSchema;
 using TestSupport::CLoopbackConnections;
 using PollBenchmark::CBareCalls;
+using PollBenchmark::CNamedProcesses;
+using PollBenchmark::CPlantedOwnerTables;
 using PollBenchmark::CReplayedTables;
+using PollBenchmark::CSyntheticTables;
 using PollBenchmark::CTemporaryLog;
 using TestSupport::CPublishedCounters;
 
@@ -131,6 +134,7 @@ const int s_pairsPerStep = 500;
 const int s_warmUpPolls = 2;
 const int s_countedPolls = 3;
 const int s_ownWorkRepeats = 101;
+const DWORD s_plantedOwners = 500;
 
 // The trace also writes every line to stdout; the figures go to a copy of it, and stdout
 // itself to NUL, as a service has no console.
@@ -227,10 +231,8 @@ Figures Time(CTcpStatistics &statistics, CBareCalls &bare, int repeats)
     return {Median(polls), Median(bares)};
 }
 
-double OwnWorkMs(const CBareCalls &bare, CPerformanceCounters &counters)
+double OwnWorkMs(CTcpStatistics &statistics, CPerformanceCounters &counters)
 {
-    CReplayedTables replayed(bare);
-    CTcpStatistics statistics(replayed);
     statistics.SetCounters(&counters);
     Poll(statistics);
     std::vector<double> polls;
@@ -298,7 +300,7 @@ long AllocationsPerLogLine()
     return s_allocations - before;
 }
 
-void PrintAllocations(std::FILE *out, CTcpStatistics &statistics, CTemporaryLog &log)
+void PrintAllocations(std::FILE *out, CTcpStatistics &statistics, CTemporaryLog &log, const char *tables)
 {
     const long before = s_allocations;
     std::unique_ptr<std::string> probe(new std::string(64, 'x'));
@@ -315,18 +317,39 @@ void PrintAllocations(std::FILE *out, CTcpStatistics &statistics, CTemporaryLog 
     const double on = AllocationsPerPoll(statistics);
     const long onLine = AllocationsPerLogLine();
     std::fprintf(out,
-                 "x64 operator new/new[] calls per steady-state poll (%d warm-up polls, mean of %d): "
+                 "x64 operator new/new[] calls per steady-state poll over %s (%d warm-up polls, mean of %d): "
                  "log off %.1f, log on %.1f\n",
-                 s_warmUpPolls, s_countedPolls, off, on);
+                 tables, s_warmUpPolls, s_countedPolls, off, on);
     std::fprintf(out, "  of which the trace itself, per line handed to CDebugTrace::Log: log off %ld, log on %ld\n",
                  offLine, onLine);
     std::fprintf(out, "  log off = the trace pointed at a log that discards, as the service runs without a log "
                       "file; HeapAlloc and CRT malloc calls are not counted\n");
 }
 
+// The poll's own work at a server's scale, with the log off as the service runs: the same
+// 30,000 rows without owners and over 500 owning processes.
+void PrintServerScale(std::FILE *out, CPerformanceCounters &counters, CTemporaryLog &log)
+{
+    const DWORD rows = 30000;
+    log.Off();
+    CSyntheticTables unowned(rows, 0);
+    CTcpStatistics unownedStatistics(unowned);
+    const double unownedMs = OwnWorkMs(unownedStatistics, counters);
+    CSyntheticTables owned(rows, s_plantedOwners);
+    CNamedProcesses named;
+    CTcpStatistics ownedStatistics(owned, named);
+    const double ownedMs = OwnWorkMs(ownedStatistics, counters);
+    log.On();
+    std::fprintf(out,
+                 "x64 poll's own work, %lu synthetic rows from memory, log off (%d repeats): no owners median %.3f ms, "
+                 "%lu owning processes median %.3f ms, ratio %.2f\n",
+                 rows, s_ownWorkRepeats, unownedMs, s_plantedOwners, ownedMs, ownedMs / unownedMs);
+}
+
 void Run(std::FILE *out, CTemporaryLog &log)
 {
     CPublishedCounters counters;
+    PrintServerScale(out, counters.Counters(), log);
     CPlatformTcpTables tables;
     CTcpStatistics statistics(tables);
     statistics.SetCounters(&counters.Counters());
@@ -340,7 +363,15 @@ void Run(std::FILE *out, CTemporaryLog &log)
         const bool complete = GrowTo(ipv4, ipv6, size.rows);
         std::fprintf(stderr, "%d rows: timing\n", size.rows);
         const Figures figures = Time(statistics, bare, size.repeats);
-        const double ownMs = OwnWorkMs(bare, counters.Counters());
+        CReplayedTables replayed(bare);
+        CTcpStatistics replayedStatistics(replayed);
+        log.Off();
+        const double ownMs = OwnWorkMs(replayedStatistics, counters.Counters());
+        CPlantedOwnerTables planted(bare, s_plantedOwners);
+        CNamedProcesses named;
+        CTcpStatistics plantedStatistics(planted, named);
+        const double ownedMs = OwnWorkMs(plantedStatistics, counters.Counters());
+        log.On();
         const DWORD ipv4Rows = Rows(statistics, true);
         const DWORD ipv6Rows = Rows(statistics, false);
         std::fprintf(out,
@@ -348,12 +379,17 @@ void Run(std::FILE *out, CTemporaryLog &log)
                      "poll median %.1f ms, bare calls median %.1f ms, ratio %.4f\n",
                      ipv4Rows + ipv6Rows, ipv4Rows, ipv6Rows, counters[IPv4Established], size.repeats,
                      figures.pollMs, figures.bareMs, figures.pollMs / figures.bareMs);
-        std::fprintf(out, "  the poll's own work (same tables from memory, copy included, %d repeats): median %.3f ms = "
+        std::fprintf(out, "  the poll's own work (same tables from memory, copy included, log off, %d repeats): median %.3f ms = "
                           "%.3f%% of the bare calls\n",
                      s_ownWorkRepeats, ownMs, ownMs * 100 / figures.bareMs);
+        std::fprintf(out, "  the same with every row owned by one of %lu processes, named: median %.3f ms, ratio %.2f to "
+                          "the owners as this platform reports them (%lu named instances)\n",
+                     s_plantedOwners, ownedMs, ownedMs / ownMs,
+                     plantedStatistics.GetProcessConnections().GetInstances().GetCount() - 3);
         if (&size == &s_sizes[0])
         {
-            PrintAllocations(out, statistics, log);
+            PrintAllocations(out, statistics, log, "the platform's tables");
+            PrintAllocations(out, plantedStatistics, log, "the tables with planted owners");
             PrintLineCosts(out, log);
         }
         if (!complete)

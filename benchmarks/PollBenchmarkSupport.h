@@ -2,6 +2,7 @@
 
 // What the poll benchmark measures with: the trace switched on and off, the bare platform
 // calls a poll makes, and their last tables handed out again from memory.
+#include "service/ProcessIdentities.h"
 #include "service/TcpTables.h"
 #include "win32/log/DebugTrace.h"
 #include "win32/log/LogMessages.h"
@@ -14,6 +15,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -153,8 +155,116 @@ private:
         return NO_ERROR;
     }
 
-    const std::vector<BYTE> m_ipv4;
-    const std::vector<BYTE> m_ipv6;
+protected:
+    std::vector<BYTE> m_ipv4;
+    std::vector<BYTE> m_ipv6;
+};
+
+// The same tables with every row owned by one of `owners` processes, in turn, as a server's
+// table is: the owners' own work at scale, which this platform's tables (owner 0 for every
+// end that has not sent) cannot show.
+class CPlantedOwnerTables : public CReplayedTables
+{
+public:
+    CPlantedOwnerTables(const CBareCalls &bare, DWORD owners) : CReplayedTables(bare)
+    {
+        Plant(m_ipv4, 24, 20, owners);
+        Plant(m_ipv6, 56, 52, owners);
+    }
+
+private:
+    static void Plant(std::vector<BYTE> &table, DWORD rowSize, DWORD ownerAt, DWORD owners)
+    {
+        DWORD entries = 0;
+        if (table.size() >= sizeof(entries))
+        {
+            std::memcpy(&entries, table.data(), sizeof(entries));
+        }
+        for (DWORD i = 0; i < entries && sizeof(DWORD) + (i + 1) * rowSize <= table.size(); ++i)
+        {
+            const DWORD pid = 4 * (1 + i % owners);
+            std::memcpy(table.data() + sizeof(DWORD) + i * rowSize + ownerAt, &pid, sizeof(pid));
+        }
+    }
+};
+
+// A server's tables without making its sockets: `rows` IPv4 rows, mostly ESTABLISHED and
+// TIME_WAIT as a busy server's are, each owned by one of `owners` processes in turn (none
+// when 0) except the TIME_WAIT rows, which have no owner; an empty IPv6 table.
+class CSyntheticTables : public ITcpTables
+{
+public:
+    CSyntheticTables(DWORD rows, DWORD owners) : m_ipv4(sizeof(DWORD) + rows * 24), m_ipv6(sizeof(DWORD), 0)
+    {
+        std::memcpy(m_ipv4.data(), &rows, sizeof(rows));
+        for (DWORD i = 0; i < rows; ++i)
+        {
+            BYTE *row = m_ipv4.data() + sizeof(DWORD) + i * 24;
+            const DWORD state = i % 10 < 6 ? 5 : i % 10 < 9 ? 11 : 1 + i % 12;
+            const DWORD pid = owners == 0 || state == 11 ? 0 : 4 * (1 + i % owners);
+            std::memcpy(row, &state, sizeof(state));
+            std::memcpy(row + 20, &pid, sizeof(pid));
+        }
+    }
+
+    DWORD GetExtendedTcpTable(void *table, DWORD *size) override
+    {
+        return Reply(m_ipv4, table, size);
+    }
+
+    DWORD GetExtendedTcp6Table(void *table, DWORD *size) override
+    {
+        return Reply(m_ipv6, table, size);
+    }
+
+    bool HasTcp6Table() const override
+    {
+        return true;
+    }
+
+private:
+    static DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
+    {
+        if (*size < from.size())
+        {
+            *size = static_cast<DWORD>(from.size());
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(table, from.data(), from.size());
+        return NO_ERROR;
+    }
+
+    std::vector<BYTE> m_ipv4;
+    std::vector<BYTE> m_ipv6;
+};
+
+// Processes that all open and have a name, without asking the platform: what a lookup
+// costs is not the poll's steady state.
+class CNamedProcesses : public CorvaneTools::TessalyService::IProcessIdentities
+{
+public:
+    HANDLE Open(DWORD pid) override
+    {
+        return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(pid) + 1);
+    }
+
+    void Close(HANDLE) override
+    {
+    }
+
+    bool GetCreationTime(HANDLE, ULONGLONG &time) override
+    {
+        time = 1;
+        return true;
+    }
+
+    bool GetImagePath(HANDLE process, wchar_t *path, DWORD &length) override
+    {
+        const int written = std::swprintf(path, length, L"C:\\Servers\\owner%llu.exe",
+                                          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(process)));
+        length = static_cast<DWORD>(written);
+        return written > 0;
+    }
 };
 
 

@@ -205,6 +205,11 @@ void CPerformanceDataBlockLayout::CheckInstanceDefinition(DWORD object, DWORD sl
         Corrupt(where() + L" name at " + Unsigned(nameOffset) + L" of " + Unsigned(nameLength) +
                 L" bytes lies outside its ByteLength " + Unsigned(byteLength));
     }
+    // Readers take the name as UTF-16 up to its terminator.
+    if (nameLength < sizeof(wchar_t) || nameLength % sizeof(wchar_t) != 0)
+    {
+        Corrupt(where() + L" name of " + Unsigned(nameLength) + L" bytes is not whole characters and a terminator");
+    }
 }
 
 void CPerformanceDataBlockLayout::Corrupt(const std::wstring &what) const

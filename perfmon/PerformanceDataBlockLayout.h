@@ -52,7 +52,8 @@ public:
     void ValidateRecord(const BYTE *record, DWORD object) const;
     // The active instance count, read once.
     DWORD ActiveInstances(const BYTE *record, DWORD object) const;
-    // An instance definition's length and name must stay inside its slot.
+    // An instance definition's length and name must stay inside its slot, the name whole
+    // UTF-16 characters, at least its terminator.
     void CheckInstanceDefinition(DWORD object, DWORD slot, DWORD byteLength, DWORD nameOffset, DWORD nameLength) const;
     void Expect(DWORD found, DWORD expected, DWORD object, const wchar_t *field, LONG counter = -1) const
     {

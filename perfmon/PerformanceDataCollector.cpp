@@ -295,8 +295,14 @@ BYTE *CPerformanceDataCollector::CopyInstance(const ObjectEntry &entry, DWORD sl
     std::memset(out + length, 0, padded - length);
     // The copy is what the reader walks, so it is the copy that must hold together.
     m_layout.Expect(Get32(out, InstanceField::ByteLength), length, entry.index, L"instance ByteLength");
+    const DWORD nameEnd = Get32(out, InstanceField::NameOffset) + Get32(out, InstanceField::NameLength);
     m_layout.CheckInstanceDefinition(entry.index, slotIndex, length, Get32(out, InstanceField::NameOffset),
                                      Get32(out, InstanceField::NameLength));
+    if (out[nameEnd - 2] != 0 || out[nameEnd - 1] != 0)
+    {
+        m_layout.Corrupt(CPerformanceDataBlockLayout::ObjectName(entry.index) + L" instance slot " +
+                         Unsigned(slotIndex) + L" name is not terminated");
+    }
     Put32(out, InstanceField::ByteLength, padded);
     const DWORD parentIndex = Get32(out, InstanceField::ParentObjectTitleIndex);
     if (parentIndex != 0)

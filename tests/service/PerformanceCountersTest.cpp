@@ -81,6 +81,14 @@ TEST(PerformanceCountersTest, TheSchemaIsTheSharedDefinition)
     EXPECT_EQ(table.GetChecksumText(), counters.GetSchema().GetChecksumText());
     EXPECT_EQ(table.GetChecksum(), counters.GetSchema().GetChecksum());
     EXPECT_EQ(2u, counters.GetSchema().GetNumObjects());
+    // The process object takes part in the checksum, so that an installation of the
+    // service object alone is told apart from this one.
+    CPerformanceDataSchema serviceOnly(L"009");
+    AddTcpServiceObject(serviceOnly);
+    EXPECT_NE(serviceOnly.GetChecksum(), table.GetChecksum());
+    EXPECT_NE(std::wstring::npos, table.GetChecksumText().find(
+                                      L"_Total.|100:67:0:1:13[Connections|CLOSED|LISTEN|SYN_SENT|SYN_RCVD|ESTABLISHED|"
+                                      L"FIN_WAIT1|FIN_WAIT2|CLOSE_WAIT|CLOSING|LAST_ACK|TIME_WAIT|DELETE TCB|-"));
     EXPECT_STREQ(L"Corvane Tessaly", TcpCounterSetName);
     EXPECT_STREQ(L"IPv4: Max TIME_WAIT", GetTcpCounterName(IPv4MaxTimeWait));
     EXPECT_STREQ(L"IPv6: DELETE TCB", GetTcpCounterName(IPv6DeleteTCB));

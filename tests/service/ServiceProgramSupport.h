@@ -56,13 +56,50 @@ inline DWORD RunProgram(const std::vector<std::wstring> &args, DWORD timeoutMs =
 }
 
 typedef std::map<std::string, unsigned long long> Values;
+// Instance name -> its counters' values, as the reader tool's instance table lists them.
+typedef std::map<std::string, Values> InstanceValues;
 
 struct CReading
 {
     DWORD exitCode;
     std::string output;
+    // The service object's.
     Values values;
+    InstanceValues instances;
 };
+
+// The table after the service object's lines: the object's name, a header naming the
+// counters, then one line per instance.
+inline InstanceValues ParseInstanceTable(std::istringstream &lines)
+{
+    InstanceValues instances;
+    std::string line;
+    std::vector<std::string> header;
+    std::getline(lines, line);
+    while (std::getline(lines, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, '\t');)
+        {
+            cells.push_back(cell);
+        }
+        if (header.empty())
+        {
+            header = cells;
+            continue;
+        }
+        for (size_t k = 1; k < cells.size() && k < header.size(); ++k)
+        {
+            instances[cells[0]][header[k]] = std::stoull(cells[k]);
+        }
+    }
+    return instances;
+}
 
 // One query through the performance library by a reader of the given architecture, with
 // the reader's own arguments; STILL_ACTIVE as the exit code when it did not end in time.
@@ -71,7 +108,7 @@ inline CReading ReadWith(const wchar_t *architecture, const std::vector<std::wst
 {
     TestSupport::CChildProcess reader(L"", args,
                                       Top() + L"\\build\\" + architecture + L"\\bin\\TessalyCounterReader.exe");
-    CReading reading = {reader.Wait(timeoutMs), std::string(), Values()};
+    CReading reading = {reader.Wait(timeoutMs), std::string(), Values(), InstanceValues()};
     if (reading.exitCode == STILL_ACTIVE)
     {
         return reading;
@@ -81,6 +118,11 @@ inline CReading ReadWith(const wchar_t *architecture, const std::vector<std::wst
     std::string line;
     while (reading.exitCode == 0 && std::getline(lines, line))
     {
+        if (line == "\r" || line.empty())
+        {
+            reading.instances = ParseInstanceTable(lines);
+            break;
+        }
         const size_t tab = line.find('\t');
         if (tab != std::string::npos)
         {
@@ -90,7 +132,7 @@ inline CReading ReadWith(const wchar_t *architecture, const std::vector<std::wst
     return reading;
 }
 
-// Tessaly's object; empty when it is not in the data.
+// Tessaly's service object; empty when it is not in the data.
 inline Values Read(const wchar_t *architecture)
 {
     return ReadWith(architecture, {}).values;

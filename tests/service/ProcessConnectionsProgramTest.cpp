@@ -1,0 +1,403 @@
+// The started service's connections by process, read through the performance library by
+// readers of both architectures, against maker processes with known connections.
+//
+// This platform reports a row's owner only for an end its process connected itself and has
+// sent on; listeners and accepted ends show process 0. So each maker connects to
+// listeners of this test process and sends a byte on every connection: the makers' ends
+// are theirs, everything of this process's is _Unowned. Exact only in a private network
+// namespace.
+#include "counters/ProcessConnectionsSchema.h"
+#include "counters/TcpCounterSchema.h"
+#include "framework/ServiceHandle.h"
+
+#include "tests/framework/ServiceQuery.h"
+#include "tests/service/ServiceProgramSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackConnections.h"
+#include "tests/support/TestNames.h"
+#include "tests/support/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+
+using namespace CorvaneTools::Counters;
+using CorvaneTools::Service::CServiceHandle;
+using ServiceProgramSupport::InstanceValues;
+using ServiceProgramSupport::ReadWith;
+using ServiceProgramSupport::RunProgram;
+using ServiceProgramSupport::Values;
+using TestSupport::CChildProcess;
+
+namespace {
+
+const char *const States[12] = {"CLOSED",    "LISTEN",   "SYN_SENT", "SYN_RCVD", "ESTABLISHED", "FIN_WAIT1",
+                                "FIN_WAIT2", "CLOSE_WAIT", "CLOSING", "LAST_ACK", "TIME_WAIT",   "DELETE TCB"};
+
+// An instance's values: Connections the sum of the states given, every other state 0.
+Values Counts(std::map<std::string, unsigned long long> states)
+{
+    Values values;
+    values["Connections"] = 0;
+    for (const char *state : States)
+    {
+        values[state] = states.count(state) ? states[state] : 0;
+        values["Connections"] += values[state];
+    }
+    return values;
+}
+
+// Listeners on both loopback addresses; each accepted connection is kept or closed as the
+// byte its maker sent asks.
+class CListeners
+{
+public:
+    CListeners()
+    {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        m_listeners[0] = Listen(AF_INET, m_ports[0]);
+        m_listeners[1] = Listen(AF_INET6, m_ports[1]);
+        m_thread = std::thread([this] { Serve(); });
+    }
+
+    ~CListeners()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (SOCKET s : m_kept)
+        {
+            ::closesocket(s);
+        }
+        for (SOCKET s : m_listeners)
+        {
+            ::closesocket(s);
+        }
+        ::WSACleanup();
+    }
+
+    std::wstring Port(int family) const
+    {
+        return std::to_wstring(m_ports[family == AF_INET ? 0 : 1]);
+    }
+
+    long Served() const
+    {
+        return m_served;
+    }
+
+private:
+    static SOCKET Listen(int family, unsigned short &port)
+    {
+        const SOCKET s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_storage address = {};
+        int length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        address.ss_family = static_cast<short>(family);
+        if (family == AF_INET)
+        {
+            reinterpret_cast<sockaddr_in &>(address).sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        }
+        else
+        {
+            reinterpret_cast<sockaddr_in6 &>(address).sin6_addr = in6addr_loopback;
+        }
+        ::bind(s, reinterpret_cast<sockaddr *>(&address), length);
+        ::listen(s, SOMAXCONN);
+        ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ::ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in &>(address).sin_port
+                                         : reinterpret_cast<sockaddr_in6 &>(address).sin6_port);
+        return s;
+    }
+
+    void Serve()
+    {
+        while (!m_stop)
+        {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(m_listeners[0], &readable);
+            FD_SET(m_listeners[1], &readable);
+            timeval wait = {0, 50000};
+            if (::select(0, &readable, nullptr, nullptr, &wait) <= 0)
+            {
+                continue;
+            }
+            for (SOCKET listener : m_listeners)
+            {
+                if (FD_ISSET(listener, &readable))
+                {
+                    const SOCKET accepted = ::accept(listener, nullptr, nullptr);
+                    char byte = 0;
+                    ::recv(accepted, &byte, 1, MSG_WAITALL);
+                    if (byte == 'C')
+                    {
+                        ::closesocket(accepted);
+                    }
+                    else
+                    {
+                        m_kept.push_back(accepted);
+                    }
+                    ++m_served;
+                }
+            }
+        }
+    }
+
+    SOCKET m_listeners[2] = {INVALID_SOCKET, INVALID_SOCKET};
+    unsigned short m_ports[2] = {0, 0};
+    std::vector<SOCKET> m_kept;
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_served{0};
+    std::thread m_thread;
+};
+
+// One maker process and the connections it was asked for: IPv4 kept and closed, IPv6 kept
+// and closed.
+class CMaker
+{
+public:
+    CMaker(const CListeners &listeners, int v4Kept, int v4Closed, int v6Kept, int v6Closed)
+        : m_established(v4Kept + v6Kept),
+          m_closeWait(v4Closed + v6Closed),
+          m_readyName(TestSupport::UniqueName(L"makerReady")),
+          m_stopName(TestSupport::UniqueName(L"makerStop")),
+          m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
+          m_stop(::CreateEventW(nullptr, TRUE, FALSE, m_stopName.c_str())),
+          m_process(new CChildProcess(L"",
+                                      {listeners.Port(AF_INET), listeners.Port(AF_INET6), std::to_wstring(v4Kept),
+                                       std::to_wstring(v4Closed), std::to_wstring(v6Kept), std::to_wstring(v6Closed),
+                                       m_readyName, m_stopName},
+                                      ServiceProgramSupport::Top() + L"\\build\\x64\\bin\\TessalyConnectionMaker.exe")),
+          m_pid(::GetProcessId(m_process->Handle()))
+    {
+    }
+
+    ~CMaker()
+    {
+        Stop();
+        ::CloseHandle(m_ready);
+        ::CloseHandle(m_stop);
+    }
+
+    bool WaitReady() const
+    {
+        const HANDLE either[] = {m_ready, m_process->Handle()};
+        return ::WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0;
+    }
+
+    // Closes everything and ends.
+    DWORD Stop()
+    {
+        if (!m_process)
+        {
+            return 0;
+        }
+        ::SetEvent(m_stop);
+        const DWORD code = m_process->Wait();
+        m_process.reset();
+        return code;
+    }
+
+    std::string Instance() const
+    {
+        return "TessalyConnectionMaker:" + std::to_string(m_pid);
+    }
+
+    Values Expected() const
+    {
+        return Counts({{"ESTABLISHED", m_established}, {"CLOSE_WAIT", m_closeWait}});
+    }
+
+    DWORD Pid() const
+    {
+        return m_pid;
+    }
+
+    int Connections() const
+    {
+        return m_established + m_closeWait;
+    }
+
+    int Established() const
+    {
+        return m_established;
+    }
+
+    int CloseWait() const
+    {
+        return m_closeWait;
+    }
+
+private:
+    const int m_established;
+    const int m_closeWait;
+    const std::wstring m_readyName;
+    const std::wstring m_stopName;
+    const HANDLE m_ready;
+    const HANDLE m_stop;
+    std::unique_ptr<CChildProcess> m_process;
+    const DWORD m_pid;
+};
+
+class ProcessConnectionsProgramTest : public ServiceProgramSupport::CInstalledProgramTest
+{
+protected:
+    void SetUp() override
+    {
+        const char *marker = std::getenv("TESSALY_PRIVATE_NETWORK");
+        if (marker == nullptr || std::string(marker) != "1")
+        {
+            GTEST_SKIP() << "Exact counts need a private network namespace; `make test` runs in one as root.";
+        }
+        CInstalledProgramTest::SetUp();
+        ASSERT_EQ(0u, RunProgram({L"/noMessages", L"/install", L"/poll", L"1", L"/logPath", m_logs.Path()}));
+        m_manager.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        m_service.Reset(::OpenServiceW(m_manager.Get(), ServiceProgramSupport::ServiceName, SERVICE_ALL_ACCESS));
+        ASSERT_TRUE(::StartServiceW(m_service.Get(), 0, nullptr));
+        ASSERT_TRUE(TestSupport::ReachesState(m_service.Get(), SERVICE_RUNNING));
+    }
+
+    void TearDown() override
+    {
+        if (m_service.IsValid())
+        {
+            TestSupport::Control(m_service.Get(), SERVICE_CONTROL_STOP);
+            TestSupport::ReachesState(m_service.Get(), SERVICE_STOPPED);
+        }
+        m_service.Reset();
+        m_manager.Reset();
+        CInstalledProgramTest::TearDown();
+    }
+
+    // Waits until a reading of the architecture meets the check; the last reading.
+    ServiceProgramSupport::CReading ReadUntil(const wchar_t *architecture,
+                                              const std::function<bool(const ServiceProgramSupport::CReading &)> &check)
+    {
+        ServiceProgramSupport::CReading reading;
+        TestSupport::WaitUntil([&] { return check(reading = ReadWith(architecture, {})); }, 10000);
+        return reading;
+    }
+
+    CServiceHandle m_manager;
+    CServiceHandle m_service;
+};
+
+std::string Narrow(const wchar_t *text)
+{
+    const std::wstring wide = text;
+    return std::string(wide.begin(), wide.end());
+}
+
+// _Total per state is the service object's IPv4 + IPv6 of the same reading.
+void ExpectTotalIsTheServiceObjects(const ServiceProgramSupport::CReading &reading)
+{
+    ASSERT_EQ(1u, reading.instances.count(Narrow(TotalInstanceName)));
+    const Values &total = reading.instances.at(Narrow(TotalInstanceName));
+    for (const char *state : States)
+    {
+        const std::string suffix = state;
+        EXPECT_EQ(reading.values.at("IPv4: " + suffix) + reading.values.at("IPv6: " + suffix), total.at(state))
+            << state;
+    }
+}
+
+} // namespace
+
+TEST_F(ProcessConnectionsProgramTest, EachMakerHasExactlyItsConnectionsAndLeavesWhenItCloses)
+{
+    CListeners listeners;
+    std::vector<std::unique_ptr<CMaker>> makers;
+    makers.emplace_back(new CMaker(listeners, 3, 2, 0, 0));
+    makers.emplace_back(new CMaker(listeners, 1, 0, 2, 1));
+    makers.emplace_back(new CMaker(listeners, 0, 0, 4, 0));
+    long connections = 0, established = 0, closeWait = 0;
+    for (const auto &maker : makers)
+    {
+        ASSERT_TRUE(maker->WaitReady());
+        connections += maker->Connections();
+        established += maker->Established();
+        closeWait += maker->CloseWait();
+    }
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return listeners.Served() == connections; }));
+    // The listeners, the accepted ends kept, and the ones closed (FIN_WAIT2), all this
+    // process's and so without an owner here.
+    const Values unowned = Counts({{"LISTEN", 2}, {"ESTABLISHED", established}, {"FIN_WAIT2", closeWait}});
+    const auto expected = [&](const std::vector<std::unique_ptr<CMaker>> &present) {
+        InstanceValues instances = {{Narrow(UnownedInstanceName), unowned}, {Narrow(OtherInstanceName), Counts({})}};
+        Values total = unowned;
+        for (const auto &maker : present)
+        {
+            instances[maker->Instance()] = maker->Expected();
+            for (auto &value : total)
+            {
+                value.second += maker->Expected().at(value.first);
+            }
+        }
+        instances[Narrow(TotalInstanceName)] = total;
+        return instances;
+    };
+    for (const wchar_t *architecture : {L"x64", L"x86"})
+    {
+        SCOPED_TRACE(Narrow(architecture));
+        const auto reading = ReadUntil(architecture, [&](const ServiceProgramSupport::CReading &r) {
+            return r.instances == expected(makers);
+        });
+        EXPECT_EQ(expected(makers), reading.instances) << reading.output;
+        ExpectTotalIsTheServiceObjects(reading);
+    }
+
+    // Its rows linger closing, as this process's, but it is gone from the next sample.
+    EXPECT_EQ(0u, makers[1]->Stop());
+    const std::string gone = makers[1]->Instance();
+    const auto after = ReadUntil(L"x64", [&](const ServiceProgramSupport::CReading &r) {
+        return !r.instances.empty() && r.instances.count(gone) == 0;
+    });
+    EXPECT_EQ(0u, after.instances.count(gone)) << after.output;
+    EXPECT_EQ(makers[0]->Expected(), after.instances.at(makers[0]->Instance()));
+    EXPECT_EQ(makers[2]->Expected(), after.instances.at(makers[2]->Instance()));
+    EXPECT_EQ(5u, after.instances.size());
+    ExpectTotalIsTheServiceObjects(after);
+}
+
+TEST_F(ProcessConnectionsProgramTest, SeventyMakersPutTheSixWithFewestConnectionsIntoOther)
+{
+    CListeners listeners;
+    std::vector<std::unique_ptr<CMaker>> makers;
+    // Ten with two connections, ranked above the rest whatever their process ids; among
+    // the sixty with one, the higher ids go to _Other.
+    for (int k = 0; k < 70; ++k)
+    {
+        makers.emplace_back(new CMaker(listeners, k < 10 ? 2 : 1, 0, 0, 0));
+    }
+    for (const auto &maker : makers)
+    {
+        ASSERT_TRUE(maker->WaitReady());
+    }
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return listeners.Served() == 80; }));
+    std::vector<DWORD> singles;
+    for (int k = 10; k < 70; ++k)
+    {
+        singles.push_back(makers[k]->Pid());
+    }
+    std::sort(singles.begin(), singles.end());
+    for (const wchar_t *architecture : {L"x64", L"x86"})
+    {
+        SCOPED_TRACE(Narrow(architecture));
+        const auto reading = ReadUntil(architecture, [&](const ServiceProgramSupport::CReading &r) {
+            return r.instances.size() == 67 && r.instances.count(Narrow(OtherInstanceName)) &&
+                   r.instances.at(Narrow(OtherInstanceName)).at("Connections") == 6;
+        });
+        ASSERT_EQ(67u, reading.instances.size()) << reading.output;
+        EXPECT_EQ(Counts({{"ESTABLISHED", 6}}), reading.instances.at(Narrow(OtherInstanceName)));
+        for (int k = 0; k < 70; ++k)
+        {
+            const bool named = k < 10 || makers[k]->Pid() < singles[54];
+            EXPECT_EQ(named ? 1u : 0u, reading.instances.count(makers[k]->Instance())) << k;
+        }
+        ExpectTotalIsTheServiceObjects(reading);
+    }
+}
