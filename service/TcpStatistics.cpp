@@ -157,8 +157,13 @@ void CTcpStatistics::ProcessStatsIPv6()
 
 void CTcpStatistics::ProcessOwners()
 {
+    // Without counters nobody reads the instances, and naming them would cost look-ups.
+    if (!m_counters)
+    {
+        return;
+    }
     m_processes.EndSample();
-    if (m_counters && !m_counters->PublishProcessConnections(m_processes.GetInstances()) && CDebugTrace::IsWriting())
+    if (!m_counters->PublishProcessConnections(m_processes.GetInstances()) && CDebugTrace::IsWriting())
     {
         CDebugTrace::Log(L"CService::ProcessOwners() - " + CorvaneTools::PerfMon::CPerformanceDataBlock::LockTimeoutMessage() +
                          L"; this sample's connections by process are not published");
