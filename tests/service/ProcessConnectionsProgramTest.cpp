@@ -2,10 +2,10 @@
 // readers of both architectures, against maker processes with known connections.
 //
 // This platform reports a row's owner only for an end its process connected itself and has
-// sent on; listeners and accepted ends show process 0. So each maker connects to
-// listeners of this test process and sends a byte on every connection: the makers' ends
-// are theirs, everything of this process's is _Unowned. Exact only in a private network
-// namespace.
+// sent on; listeners and accepted ends show process 0. So each maker connects to the
+// listeners of another process and sends a byte on every connection: the makers' ends are
+// theirs, everything of the listening process's is _Unowned. Exact only in a private
+// network namespace.
 #include "counters/ProcessConnectionsSchema.h"
 #include "counters/TcpCounterSchema.h"
 #include "framework/ServiceHandle.h"
@@ -19,11 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <thread>
 
 using namespace CorvaneTools::Counters;
 using CorvaneTools::Service::CServiceHandle;
@@ -51,108 +50,37 @@ Values Counts(std::map<std::string, unsigned long long> states)
     return values;
 }
 
-// Listeners on both loopback addresses; each accepted connection is kept or closed as the
-// byte its maker sent asks.
+std::wstring MakerProgram()
+{
+    return ServiceProgramSupport::Top() + L"\\build\\x64\\bin\\TessalyConnectionMaker.exe";
+}
+
+// Another process's listeners on both loopback addresses, which keep or close each
+// connection as the byte its maker sent asks. Fixed ports: the namespace holds nothing else.
 class CListeners
 {
 public:
-    CListeners()
+    CListeners() : m_process(L"", {L"listen", Port(AF_INET), Port(AF_INET6), L"600"}, MakerProgram())
     {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-        m_listeners[0] = Listen(AF_INET, m_ports[0]);
-        m_listeners[1] = Listen(AF_INET6, m_ports[1]);
-        m_thread = std::thread([this] { Serve(); });
+        m_listening = TestSupport::WaitUntil([] {
+            return TestSupport::CLoopbackConnections::ReadTable(AF_INET)[TestSupport::CLoopbackConnections::Listen - 1] == 1 &&
+                   TestSupport::CLoopbackConnections::ReadTable(AF_INET6)[TestSupport::CLoopbackConnections::Listen - 1] == 1;
+        });
     }
 
-    ~CListeners()
+    static std::wstring Port(int family)
     {
-        m_stop = true;
-        m_thread.join();
-        for (SOCKET s : m_kept)
-        {
-            ::closesocket(s);
-        }
-        for (SOCKET s : m_listeners)
-        {
-            ::closesocket(s);
-        }
-        ::WSACleanup();
+        return family == AF_INET ? L"47110" : L"47111";
     }
 
-    std::wstring Port(int family) const
+    bool Listening() const
     {
-        return std::to_wstring(m_ports[family == AF_INET ? 0 : 1]);
-    }
-
-    long Served() const
-    {
-        return m_served;
+        return m_listening;
     }
 
 private:
-    static SOCKET Listen(int family, unsigned short &port)
-    {
-        const SOCKET s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_storage address = {};
-        int length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        address.ss_family = static_cast<short>(family);
-        if (family == AF_INET)
-        {
-            reinterpret_cast<sockaddr_in &>(address).sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        }
-        else
-        {
-            reinterpret_cast<sockaddr_in6 &>(address).sin6_addr = in6addr_loopback;
-        }
-        ::bind(s, reinterpret_cast<sockaddr *>(&address), length);
-        ::listen(s, SOMAXCONN);
-        ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-        port = ::ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in &>(address).sin_port
-                                         : reinterpret_cast<sockaddr_in6 &>(address).sin6_port);
-        return s;
-    }
-
-    void Serve()
-    {
-        while (!m_stop)
-        {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(m_listeners[0], &readable);
-            FD_SET(m_listeners[1], &readable);
-            timeval wait = {0, 50000};
-            if (::select(0, &readable, nullptr, nullptr, &wait) <= 0)
-            {
-                continue;
-            }
-            for (SOCKET listener : m_listeners)
-            {
-                if (FD_ISSET(listener, &readable))
-                {
-                    const SOCKET accepted = ::accept(listener, nullptr, nullptr);
-                    char byte = 0;
-                    ::recv(accepted, &byte, 1, MSG_WAITALL);
-                    if (byte == 'C')
-                    {
-                        ::closesocket(accepted);
-                    }
-                    else
-                    {
-                        m_kept.push_back(accepted);
-                    }
-                    ++m_served;
-                }
-            }
-        }
-    }
-
-    SOCKET m_listeners[2] = {INVALID_SOCKET, INVALID_SOCKET};
-    unsigned short m_ports[2] = {0, 0};
-    std::vector<SOCKET> m_kept;
-    std::atomic<bool> m_stop{false};
-    std::atomic<long> m_served{0};
-    std::thread m_thread;
+    CChildProcess m_process;
+    bool m_listening = false;
 };
 
 // One maker process and the connections it was asked for: IPv4 kept and closed, IPv6 kept
@@ -160,7 +88,7 @@ private:
 class CMaker
 {
 public:
-    CMaker(const CListeners &listeners, int v4Kept, int v4Closed, int v6Kept, int v6Closed)
+    CMaker(int v4Kept, int v4Closed, int v6Kept, int v6Closed)
         : m_established(v4Kept + v6Kept),
           m_closeWait(v4Closed + v6Closed),
           m_readyName(TestSupport::UniqueName(L"makerReady")),
@@ -168,10 +96,10 @@ public:
           m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
           m_stop(::CreateEventW(nullptr, TRUE, FALSE, m_stopName.c_str())),
           m_process(new CChildProcess(L"",
-                                      {listeners.Port(AF_INET), listeners.Port(AF_INET6), std::to_wstring(v4Kept),
+                                      {CListeners::Port(AF_INET), CListeners::Port(AF_INET6), std::to_wstring(v4Kept),
                                        std::to_wstring(v4Closed), std::to_wstring(v6Kept), std::to_wstring(v6Closed),
                                        m_readyName, m_stopName},
-                                      ServiceProgramSupport::Top() + L"\\build\\x64\\bin\\TessalyConnectionMaker.exe")),
+                                      MakerProgram())),
           m_pid(::GetProcessId(m_process->Handle()))
     {
     }
@@ -215,11 +143,6 @@ public:
     DWORD Pid() const
     {
         return m_pid;
-    }
-
-    int Connections() const
-    {
-        return m_established + m_closeWait;
     }
 
     int Established() const
@@ -309,22 +232,21 @@ void ExpectTotalIsTheServiceObjects(const ServiceProgramSupport::CReading &readi
 
 TEST_F(ProcessConnectionsProgramTest, EachMakerHasExactlyItsConnectionsAndLeavesWhenItCloses)
 {
-    CListeners listeners;
+    const CListeners listeners;
+    ASSERT_TRUE(listeners.Listening());
     std::vector<std::unique_ptr<CMaker>> makers;
-    makers.emplace_back(new CMaker(listeners, 3, 2, 0, 0));
-    makers.emplace_back(new CMaker(listeners, 1, 0, 2, 1));
-    makers.emplace_back(new CMaker(listeners, 0, 0, 4, 0));
-    long connections = 0, established = 0, closeWait = 0;
+    makers.emplace_back(new CMaker(3, 2, 0, 0));
+    makers.emplace_back(new CMaker(1, 0, 2, 1));
+    makers.emplace_back(new CMaker(0, 0, 4, 0));
+    unsigned long long established = 0, closeWait = 0;
     for (const auto &maker : makers)
     {
         ASSERT_TRUE(maker->WaitReady());
-        connections += maker->Connections();
         established += maker->Established();
         closeWait += maker->CloseWait();
     }
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return listeners.Served() == connections; }));
-    // The listeners, the accepted ends kept, and the ones closed (FIN_WAIT2), all this
-    // process's and so without an owner here.
+    // The listeners, the accepted ends kept, and the ones closed (FIN_WAIT2), all the
+    // listening process's and so without an owner here.
     const Values unowned = Counts({{"LISTEN", 2}, {"ESTABLISHED", established}, {"FIN_WAIT2", closeWait}});
     const auto expected = [&](const std::vector<std::unique_ptr<CMaker>> &present) {
         InstanceValues instances = {{Narrow(UnownedInstanceName), unowned}, {Narrow(OtherInstanceName), Counts({})}};
@@ -365,19 +287,19 @@ TEST_F(ProcessConnectionsProgramTest, EachMakerHasExactlyItsConnectionsAndLeaves
 
 TEST_F(ProcessConnectionsProgramTest, SeventyMakersPutTheSixWithFewestConnectionsIntoOther)
 {
-    CListeners listeners;
+    const CListeners listeners;
+    ASSERT_TRUE(listeners.Listening());
     std::vector<std::unique_ptr<CMaker>> makers;
     // Ten with two connections, ranked above the rest whatever their process ids; among
     // the sixty with one, the higher ids go to _Other.
     for (int k = 0; k < 70; ++k)
     {
-        makers.emplace_back(new CMaker(listeners, k < 10 ? 2 : 1, 0, 0, 0));
+        makers.emplace_back(new CMaker(k < 10 ? 2 : 1, 0, 0, 0));
     }
     for (const auto &maker : makers)
     {
         ASSERT_TRUE(maker->WaitReady());
     }
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return listeners.Served() == 80; }));
     std::vector<DWORD> singles;
     for (int k = 10; k < 70; ++k)
     {

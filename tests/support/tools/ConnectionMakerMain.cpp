@@ -4,7 +4,11 @@
 //                          <ipv6 closed> <ready event> <stop event>
 // Each connection sends one byte, 'K' to be kept open by the peer or 'C' to be closed by it
 // (which leaves this end in CLOSE_WAIT). Sets the ready event once every byte is sent, then
-// waits for the stop event (two minutes at most), closes everything and ends.
+// waits for the stop event (two minutes at most), closes everything and ends. With "-" for
+// both events it just holds them for the two minutes.
+//
+// Or is that peer, on both loopback addresses, for the given seconds:
+//   TessalyConnectionMaker listen <ipv4 port> <ipv6 port> <seconds>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -18,26 +22,28 @@
 
 namespace {
 
-SOCKET Connect(int family, unsigned short port, char byte)
+// 127.0.0.1 or ::1; returns the address's length.
+int Loopback(int family, unsigned short port, sockaddr_storage &address)
 {
-    sockaddr_storage address = {};
-    int length = 0;
     if (family == AF_INET)
     {
         sockaddr_in &in = reinterpret_cast<sockaddr_in &>(address);
         in.sin_family = AF_INET;
         in.sin_port = ::htons(port);
         in.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        length = sizeof(in);
+        return sizeof(in);
     }
-    else
-    {
-        sockaddr_in6 &in6 = reinterpret_cast<sockaddr_in6 &>(address);
-        in6.sin6_family = AF_INET6;
-        in6.sin6_port = ::htons(port);
-        in6.sin6_addr = in6addr_loopback;
-        length = sizeof(in6);
-    }
+    sockaddr_in6 &in6 = reinterpret_cast<sockaddr_in6 &>(address);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = ::htons(port);
+    in6.sin6_addr = in6addr_loopback;
+    return sizeof(in6);
+}
+
+SOCKET Connect(int family, unsigned short port, char byte)
+{
+    sockaddr_storage address = {};
+    const int length = Loopback(family, port, address);
     const SOCKET s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET || ::connect(s, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
         ::send(s, &byte, 1, 0) != 1)
@@ -47,14 +53,87 @@ SOCKET Connect(int family, unsigned short port, char byte)
     return s;
 }
 
+SOCKET Listen(int family, unsigned short port)
+{
+    sockaddr_storage address = {};
+    const int length = Loopback(family, port, address);
+    const SOCKET s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET || ::bind(s, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(s, SOMAXCONN) != 0)
+    {
+        throw std::runtime_error("listen failed: " + std::to_string(::WSAGetLastError()));
+    }
+    return s;
+}
+
+// Keeps or closes each accepted connection as its first byte asks, until the time is up.
+int Serve(unsigned short ipv4Port, unsigned short ipv6Port, DWORD seconds)
+{
+    const SOCKET listeners[2] = {Listen(AF_INET, ipv4Port), Listen(AF_INET6, ipv6Port)};
+    std::vector<SOCKET> kept;
+    const ULONGLONG end = ::GetTickCount64() + 1000ull * seconds;
+    while (::GetTickCount64() < end)
+    {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listeners[0], &readable);
+        FD_SET(listeners[1], &readable);
+        timeval wait = {0, 100000};
+        if (::select(0, &readable, nullptr, nullptr, &wait) <= 0)
+        {
+            continue;
+        }
+        for (const SOCKET listener : listeners)
+        {
+            if (!FD_ISSET(listener, &readable))
+            {
+                continue;
+            }
+            const SOCKET accepted = ::accept(listener, nullptr, nullptr);
+            char byte = 0;
+            if (accepted != INVALID_SOCKET && ::recv(accepted, &byte, 1, MSG_WAITALL) == 1 && byte == 'K')
+            {
+                kept.push_back(accepted);
+            }
+            else if (accepted != INVALID_SOCKET)
+            {
+                ::closesocket(accepted);
+            }
+        }
+    }
+    for (const SOCKET s : kept)
+    {
+        ::closesocket(s);
+    }
+    ::closesocket(listeners[0]);
+    ::closesocket(listeners[1]);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
+    if (argc == 5 && std::wcscmp(argv[1], L"listen") == 0)
+    {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        try
+        {
+            return Serve(static_cast<unsigned short>(std::stoi(argv[2])), static_cast<unsigned short>(std::stoi(argv[3])),
+                         static_cast<DWORD>(std::stoul(argv[4])));
+        }
+        catch (const std::exception &e)
+        {
+            std::fprintf(stderr, "TessalyConnectionMaker: %s\n", e.what());
+            return 1;
+        }
+    }
     if (argc != 9)
     {
         std::fwprintf(stderr, L"usage: TessalyConnectionMaker <ipv4 port> <ipv6 port> <ipv4 kept> <ipv4 closed> "
-                              L"<ipv6 kept> <ipv6 closed> <ready event> <stop event>\n");
+                              L"<ipv6 kept> <ipv6 closed> <ready event> <stop event>\n"
+                              L"       TessalyConnectionMaker listen <ipv4 port> <ipv6 port> <seconds>\n");
         return 2;
     }
     WSADATA data;
@@ -85,16 +164,25 @@ int wmain(int argc, wchar_t **argv)
                 open.push_back(Connect(kind.family, kind.port, kind.byte));
             }
         }
-        const HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[7]);
-        const HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, argv[8]);
-        if (!ready || !stop)
+        // "-" for both: a script's maker, which holds its connections for the two minutes.
+        const bool events = std::wcscmp(argv[7], L"-") != 0;
+        const HANDLE ready = events ? ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[7]) : nullptr;
+        const HANDLE stop = events ? ::OpenEventW(SYNCHRONIZE, FALSE, argv[8]) : nullptr;
+        if (events && (!ready || !stop))
         {
             throw std::runtime_error("the events cannot be opened");
         }
-        ::SetEvent(ready);
-        result = ::WaitForSingleObject(stop, 120000) == WAIT_OBJECT_0 ? 0 : 4;
-        ::CloseHandle(ready);
-        ::CloseHandle(stop);
+        if (events)
+        {
+            ::SetEvent(ready);
+            result = ::WaitForSingleObject(stop, 120000) == WAIT_OBJECT_0 ? 0 : 4;
+            ::CloseHandle(ready);
+            ::CloseHandle(stop);
+        }
+        else
+        {
+            ::Sleep(120000);
+        }
     }
     catch (const std::exception &e)
     {
