@@ -1,25 +1,40 @@
-// Prints the counters of one performance object as the platform's performance library
-// returns them to any reader:
+// Prints the counter set's objects as the platform's performance library returns them to
+// any reader:
 //   TessalyCounterReader [/query:<value name>] [/app:<counter set>] [/details]
-// One line per counter, "<name>\t<value>"; with /details also the object's and each
-// counter's definition fields as key=value. The library is asked for the object alone, by
-// its title index (the counter set's "First Counter", as decimal text), unless /query names
-// another value, such as Global. Exit codes: 0 printed, 1 the object is not in the data or
-// does not hold together, 2 the counters are not installed or the query failed, 3 bad
-// arguments.
+// The service object first, one line per counter, "<name>\t<value>"; with /details also
+// the object's and each counter's definition fields as key=value. Then, where the data has
+// it, an empty line and the process connections object: its name, a line "Instance" and
+// its counters' names, and a line per instance, "<name>" and its values, tab-separated,
+// the instances with the most connections first, then by name. The library is asked for
+// the two objects by their title indexes (the counter set's "First Counter" and the one
+// the schema puts after the service object's counters, as decimal text, blank-separated),
+// unless /query names another value, such as Global. An installation without the second
+// object prints the first alone. Exit codes: 0 printed, 1 the service object is not in the
+// data or an object does not hold together, 2 the counters are not installed or the query
+// failed, 3 bad arguments.
 //
-// Or samples them, in the CSV format of the platform's command-line sampler:
-//   TessalyCounterReader /si:<[[hh:]mm:]ss> | /sc:<count> [/si:...] [/sc:...]
+// Or samples counters, in the CSV format of the platform's command-line sampler:
+//   TessalyCounterReader [/si:<[[hh:]mm:]ss>] [/sc:<count>] [<counter path> ...]
 //                        [/o:<file> [/y]] [/query:<value name>] [/app:<counter set>]
-// /si is the interval, whole seconds from 1 to 4294967 (0 and fractions are refused), 1 by
-// default; /sc the number of samples, 1 to 4294967295; without /sc it samples until Ctrl+C
-// (or Ctrl+Break) and then ends with exit code 0 after the rows so far. The first sample is
-// taken at once. Rows go to standard output, or to a new file /o:<file>; an existing file
-// is refused unless /y is given. The columns are the counters of the object in the first
-// sample, so the object must be in it (exit code 1 otherwise); a later sample without the
-// object is a row of empty cells, and sampling goes on. Exit codes as above, and 4 when the
-// output file exists or cannot be written.
+// given /si, /sc or a path. /si is the interval, whole seconds from 1 to 4294967 (0 and
+// fractions are refused), 1 by default; /sc the number of samples, 1 to 4294967295;
+// without /sc it samples until Ctrl+C (or Ctrl+Break) and then ends with exit code 0 after
+// the rows so far. The first sample is taken at once. Rows go to standard output, or to a
+// new file /o:<file>; an existing file is refused unless /y is given. A counter path is
+// [\\<computer>]\<object>\<counter>, or \<object>(<instance>)\<counter> for an object with
+// instances, (*) for each of its instances; names match the installed ones in any case,
+// and the computer must be this one. The columns are the paths in the order given, each
+// wildcard the instances of the first sample in its order; without paths, every counter
+// of the service object. The library is asked for the objects the paths name, by title
+// index, unless /query names another value. Each object named must be in the first sample,
+// and each wildcard find an instance there (exit code 1 otherwise); in a later sample a
+// missing object, counter or instance is an empty cell, and sampling goes on. Exit codes as
+// above, 3 also for a path that names no counter of the set, and 4 when the output file
+// exists or cannot be written.
+#include "counters/ProcessConnectionsSchema.h"
 #include "tools/CounterSampler.h"
+#include "tools/CounterSetIndexes.h"
+#include "tools/InstanceTable.h"
 #include "tools/PerformanceDataReader.h"
 
 #include <cstdio>
@@ -73,8 +88,9 @@ struct CArguments
 
 const char *const s_usage =
     "Usage: TessalyCounterReader [/query:<value name>] [/app:<counter set>] [/details]\n"
-    "       TessalyCounterReader /si:<[[hh:]mm:]ss> | /sc:<count> [/o:<file> [/y]] [/query:<value name>]\n"
-    "                            [/app:<counter set>]\n";
+    "       TessalyCounterReader [/si:<[[hh:]mm:]ss>] [/sc:<count>] [<counter path> ...] [/o:<file> [/y]]\n"
+    "                            [/query:<value name>] [/app:<counter set>]\n"
+    "       (sampling needs /si, /sc or a path; a path is [\\\\<computer>]\\<object>[(<instance>|*)]\\<counter>)\n";
 
 // Digits only, no sign or space, at most the limit.
 bool ParseNumber(const std::wstring &text, unsigned long long limit, unsigned long long &value)
@@ -184,6 +200,16 @@ std::string ParseArguments(int argc, wchar_t **argv, CArguments &arguments)
         {
             arguments.details = true;
         }
+        else if (!argument.empty() && argument[0] != L'/')
+        {
+            arguments.sampler.paths.emplace_back();
+            if (!CCounterPath::Parse(argument, arguments.sampler.paths.back()))
+            {
+                error = "Bad counter path " + Quoted(argument) + ": give [\\\\<computer>]\\<object>\\<counter> or "
+                        "\\<object>(<instance>)\\<counter>, * for every instance";
+            }
+            arguments.sampling = true;
+        }
         else if (!ParseSamplingArgument(argument, arguments, error))
         {
             return "Unknown argument: " + std::string(argument.begin(), argument.end());
@@ -234,6 +260,18 @@ void PrintInstances(const CCheckedObject &checked, const std::map<DWORD, std::ws
     }
 }
 
+// False, with a message, when the object does not hold together.
+bool ReadCheckedOrSay(const PERF_OBJECT_TYPE &object, const std::wstring &query, CCheckedObject &checked)
+{
+    if (CPerformanceDataReader::ReadChecked(object, checked))
+    {
+        return true;
+    }
+    std::fprintf(stderr, "The object with title index %lu in the data of \"%ls\" does not hold together\n",
+                 object.ObjectNameTitleIndex, query.c_str());
+    return false;
+}
+
 int PrintOnce(const CSamplingOptions &options, bool details)
 {
     DWORD first = 0;
@@ -242,9 +280,10 @@ int PrintOnce(const CSamplingOptions &options, bool details)
         std::fprintf(stderr, "The counters of \"%ls\" are not installed\n", options.application.c_str());
         return 2;
     }
+    const CCounterSetIndexes::CObject processes = CCounterSetIndexes(first).GetProcessConnectionsObject();
     // One close at the end for the query and the names both.
     const CPerformanceDataSession session;
-    const std::wstring query = options.QueryFor(first);
+    const std::wstring query = options.QueryFor({first, processes.titleIndex});
     const CPerformanceDataReader reader(session, query);
     const PERF_OBJECT_TYPE *object = reader.FindObject(first);
     if (!object)
@@ -253,11 +292,13 @@ int PrintOnce(const CSamplingOptions &options, bool details)
                      query.c_str(), reader.GetHeader().NumObjectTypes);
         return 1;
     }
+    // An installation from before the process connections object serves the first alone.
+    const PERF_OBJECT_TYPE *processObject = reader.FindObject(processes.titleIndex);
     CCheckedObject checked;
-    if (!CPerformanceDataReader::ReadChecked(*object, checked))
+    CCheckedObject processChecked;
+    if (!ReadCheckedOrSay(*object, query, checked) ||
+        (processObject && !ReadCheckedOrSay(*processObject, query, processChecked)))
     {
-        std::fprintf(stderr, "The object with title index %lu in the data of \"%ls\" does not hold together\n", first,
-                     query.c_str());
         return 1;
     }
     const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames(session);
@@ -272,6 +313,12 @@ int PrintOnce(const CSamplingOptions &options, bool details)
     else
     {
         PrintCounters(checked, names, details);
+    }
+    if (processObject)
+    {
+        std::printf("\n%ls", FormatInstanceTable(NameOf(names, processes.titleIndex), processChecked, names,
+                                                 processes.CounterIndex(Counters::ProcessConnections))
+                                 .c_str());
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "tools/CsvSampleWriter.h"
 #include "tools/PerformanceDataReader.h"
+#include "tools/SampleColumns.h"
 #include "win32/handles/UniqueOwners.h"
 
 #include <cstdio>
@@ -14,8 +15,6 @@ namespace CorvaneTools {
 namespace Tools {
 
 namespace {
-
-typedef std::vector<std::optional<ULONGLONG>> Row;
 
 // The console's stop request (Ctrl+C, Ctrl+Break, closing the console), turned into an
 // event for the sampling loop. The handler runs on a thread of the platform's and only
@@ -70,12 +69,6 @@ private:
 
 HANDLE volatile CConsoleStopSignal::s_event = nullptr;
 
-std::wstring NameOf(const std::map<DWORD, std::wstring> &names, DWORD index)
-{
-    const auto found = names.find(index);
-    return found == names.end() ? L"#" + std::to_wstring(index) : found->second;
-}
-
 std::wstring ComputerName()
 {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
@@ -83,49 +76,24 @@ std::wstring ComputerName()
     return ::GetComputerNameW(name, &length) ? std::wstring(name, length) : std::wstring();
 }
 
-// The columns' values in one query's data, each empty where the object or the counter is
-// missing or the data does not hold together.
-Row ValuesOf(const CPerformanceDataReader &reader, DWORD object, const std::vector<DWORD> &columns)
-{
-    Row row(columns.size());
-    std::vector<std::pair<DWORD, ULONGLONG>> values;
-    const PERF_OBJECT_TYPE *found = reader.FindObject(object);
-    if (!found || !CPerformanceDataReader::ReadCheckedValues(*found, values))
-    {
-        return row;
-    }
-    for (size_t k = 0; k < columns.size(); ++k)
-    {
-        for (const auto &value : values)
-        {
-            if (value.first == columns[k])
-            {
-                row[k] = value.second;
-                break;
-            }
-        }
-    }
-    return row;
-}
-
 // A later sample: a failing query is one more row without values, not the end of the run.
-Row Sample(const CPerformanceDataSession &session, const std::wstring &query, DWORD object,
-           const std::vector<DWORD> &columns)
+CSampleColumns::Row Sample(const CPerformanceDataSession &session, const std::wstring &query,
+                           const CSampleColumns &columns)
 {
     try
     {
         const CPerformanceDataReader reader(session, query);
-        return ValuesOf(reader, object, columns);
+        return columns.ValuesOf(reader);
     }
     catch (const std::runtime_error &)
     {
-        return Row(columns.size());
+        return CSampleColumns::Row(columns.GetNumColumns());
     }
 }
 
 void WriteLaterSamples(const CSamplingOptions &options, const CConsoleStopSignal &stop,
-                       const CPerformanceDataSession &session, CCsvSampleWriter &writer, DWORD object,
-                       const std::vector<DWORD> &columns)
+                       const CPerformanceDataSession &session, CCsvSampleWriter &writer, const std::wstring &query,
+                       const CSampleColumns &columns)
 {
     const ULONGLONG start = ::GetTickCount64();
     const ULONGLONG interval = 1000ull * options.intervalSeconds;
@@ -138,7 +106,7 @@ void WriteLaterSamples(const CSamplingOptions &options, const CConsoleStopSignal
         {
             return;
         }
-        const Row row = Sample(session, options.QueryFor(object), object, columns);
+        const CSampleColumns::Row row = Sample(session, query, columns);
         SYSTEMTIME time;
         ::GetLocalTime(&time);
         writer.WriteSample(time, row);
@@ -155,8 +123,8 @@ int CCounterSampler::Run()
 {
     // From the start, so that a Ctrl+C while the first sample is taken ends the run after it.
     const CConsoleStopSignal stop;
-    DWORD object = 0;
-    if (!CPerformanceDataReader::ReadFirstCounter(m_options.application, object))
+    DWORD first = 0;
+    if (!CPerformanceDataReader::ReadFirstCounter(m_options.application, first))
     {
         std::fprintf(stderr, "The counters of \"%ls\" are not installed\n", m_options.application.c_str());
         return 2;
@@ -165,25 +133,26 @@ int CCounterSampler::Run()
     // the library opens, collects and closes every provider on each query all the same, so
     // no test there can see the difference.
     const CPerformanceDataSession session;
-    const std::wstring query = m_options.QueryFor(object);
-    // The first query fixes the columns: the counters the object has, in its order.
-    const CPerformanceDataReader first(session, query);
+    const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames(session);
+    const CCounterSetIndexes set(first);
+    CSampleColumns columns(set, names, ComputerName());
+    const std::string bad = columns.Resolve(m_options.paths);
+    if (!bad.empty())
+    {
+        std::fprintf(stderr, "%s\n", bad.c_str());
+        return 3;
+    }
+    const std::wstring query = m_options.QueryFor(columns.GetObjects());
+    // The first query fixes the columns: the counters named, each wildcard with the
+    // instances this sample has, in its order.
+    const CPerformanceDataReader firstSample(session, query);
     SYSTEMTIME time;
     ::GetLocalTime(&time);
-    const PERF_OBJECT_TYPE *found = first.FindObject(object);
-    std::vector<std::pair<DWORD, ULONGLONG>> values;
-    if (!found || !CPerformanceDataReader::ReadCheckedValues(*found, values))
+    const std::string missing = columns.Expand(firstSample, query);
+    if (!missing.empty())
     {
-        std::fprintf(stderr, "No object with title index %lu in the data of \"%ls\"\n", object, query.c_str());
+        std::fprintf(stderr, "%s\n", missing.c_str());
         return 1;
-    }
-    const std::map<DWORD, std::wstring> names = CPerformanceDataReader::LoadCounterNames(session);
-    std::vector<DWORD> columns;
-    std::vector<std::wstring> counterNames;
-    for (const auto &value : values)
-    {
-        columns.push_back(value.first);
-        counterNames.push_back(NameOf(names, value.first));
     }
     try
     {
@@ -193,9 +162,9 @@ int CCounterSampler::Run()
         CCsvSampleWriter writer(*output);
         TIME_ZONE_INFORMATION zone = {};
         ::GetTimeZoneInformation(&zone);
-        writer.WriteHeader(zone, ComputerName(), NameOf(names, object), counterNames);
-        writer.WriteSample(time, ValuesOf(first, object, columns));
-        WriteLaterSamples(m_options, stop, session, writer, object, columns);
+        writer.WriteHeader(zone, columns.GetHeaders());
+        writer.WriteSample(time, columns.ValuesOf(firstSample));
+        WriteLaterSamples(m_options, stop, session, writer, query, columns);
     }
     catch (const COutputError &e)
     {

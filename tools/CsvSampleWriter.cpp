@@ -9,14 +9,10 @@ CCsvSampleWriter::CCsvSampleWriter(CSampleOutput &output) : m_output(output)
 {
 }
 
-void CCsvSampleWriter::WriteHeader(const TIME_ZONE_INFORMATION &zone, const std::wstring &computer,
-                                   const std::wstring &object, const std::vector<std::wstring> &counters)
+void CCsvSampleWriter::WriteHeader(const TIME_ZONE_INFORMATION &zone, const std::vector<std::wstring> &paths)
 {
     std::vector<std::wstring> cells(1, FormatZone(zone));
-    for (const std::wstring &counter : counters)
-    {
-        cells.push_back(FormatPath(computer, object, counter));
-    }
+    cells.insert(cells.end(), paths.begin(), paths.end());
     WriteRow(cells);
 }
 
@@ -49,6 +45,12 @@ std::wstring CCsvSampleWriter::FormatPath(const std::wstring &computer, const st
                                           const std::wstring &counter)
 {
     return L"\\\\" + computer + L"\\" + object + L"\\" + counter;
+}
+
+std::wstring CCsvSampleWriter::FormatPath(const std::wstring &computer, const std::wstring &object,
+                                          const std::wstring &instance, const std::wstring &counter)
+{
+    return FormatPath(computer, object + L"(" + instance + L")", counter);
 }
 
 std::wstring CCsvSampleWriter::Quote(const std::wstring &cell)

@@ -19,9 +19,9 @@ class CCsvSampleWriter
 public:
     explicit CCsvSampleWriter(CSampleOutput &output);
 
-    void WriteHeader(const TIME_ZONE_INFORMATION &zone, const std::wstring &computer, const std::wstring &object,
-                     const std::vector<std::wstring> &counters);
-    // One value per counter of the header; an empty one is written as an empty cell.
+    // The zone's cell, then one full counter path per column.
+    void WriteHeader(const TIME_ZONE_INFORMATION &zone, const std::vector<std::wstring> &paths);
+    // One value per column of the header; an empty one is written as an empty cell.
     void WriteSample(const SYSTEMTIME &time, const std::vector<std::optional<ULONGLONG>> &values);
 
     // "(PDH-CSV 4.0) (<standard name>)(<bias in minutes>)"
@@ -31,6 +31,9 @@ public:
     // "\\<computer>\<object>\<counter>"
     static std::wstring FormatPath(const std::wstring &computer, const std::wstring &object,
                                    const std::wstring &counter);
+    // "\\<computer>\<object>(<instance>)\<counter>"
+    static std::wstring FormatPath(const std::wstring &computer, const std::wstring &object,
+                                   const std::wstring &instance, const std::wstring &counter);
     // The cell in quotes, its own quotes doubled.
     static std::wstring Quote(const std::wstring &cell);
 

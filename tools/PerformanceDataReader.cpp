@@ -371,6 +371,7 @@ bool CPerformanceDataReader::ReadChecked(const PERF_OBJECT_TYPE &object, CChecke
         return CopyValues(base, object.DefinitionLength, total, checked.counters, checked.instances[0].values,
                           checked.counterBlockLength);
     }
+    checked.hasInstances = true;
     unsigned long long at = object.DefinitionLength;
     for (LONG i = 0; i < object.NumInstances; ++i)
     {

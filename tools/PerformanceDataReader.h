@@ -25,6 +25,7 @@ struct CCheckedObject
     };
 
     std::vector<PERF_COUNTER_DEFINITION> counters;
+    bool hasInstances = false;
     // The object's own counter block length; 0 when it has instances.
     DWORD counterBlockLength = 0;
     // One unnamed entry when the object has no instances.

@@ -118,6 +118,7 @@ inline CReading ReadWith(const wchar_t *architecture, const std::vector<std::wst
     std::string line;
     while (reading.exitCode == 0 && std::getline(lines, line))
     {
+        // The service object's lines end at the empty line before the instance table.
         if (line == "\r" || line.empty())
         {
             reading.instances = ParseInstanceTable(lines);

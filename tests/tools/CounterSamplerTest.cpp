@@ -1,10 +1,9 @@
 // The reader tool's sampling mode, run as a child process: the CSV it writes is read back
-// with a parser of the test's own.
-#include "tests/collector/CounterWriter.h"
+// with a parser of the tests' own.
 #include "tests/collector/PublishedValues.h"
 #include "tests/support/ConsoleProcess.h"
-#include "tests/support/ScratchDirectory.h"
 #include "tests/support/WaitUntil.h"
+#include "tests/tools/SamplerTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,57 +13,9 @@
 #include <regex>
 
 using namespace CorvaneTools::Counters;
-using TestSupport::CChildProcess;
-using TestSupport::Reader;
+using namespace TestSupport;
 
 namespace {
-
-typedef std::vector<std::vector<std::string>> Rows;
-
-std::string Narrow(const std::wstring &text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-// Every cell quoted, quotes inside doubled, every row ended by CR LF; nothing else parses.
-std::optional<Rows> ParseCsv(const std::string &text)
-{
-    Rows rows;
-    size_t at = 0;
-    while (at < text.size())
-    {
-        std::vector<std::string> row;
-        for (;;)
-        {
-            if (text[at] != '"')
-            {
-                return std::nullopt;
-            }
-            std::string cell;
-            for (++at; at < text.size() && (text[at] != '"' || text.compare(at, 2, "\"\"") == 0); ++at)
-            {
-                cell += text[at];
-                at += text[at] == '"' ? 1 : 0;
-            }
-            if (at++ >= text.size())
-            {
-                return std::nullopt;
-            }
-            row.push_back(cell);
-            if (text.compare(at, 2, "\r\n") == 0)
-            {
-                at += 2;
-                break;
-            }
-            if (at >= text.size() || text[at++] != ',')
-            {
-                return std::nullopt;
-            }
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
 
 TEST(CsvParserTest, TakesQuotedCellsAndRefusesEverythingElse)
 {
@@ -73,19 +24,6 @@ TEST(CsvParserTest, TakesQuotedCellsAndRefusesEverythingElse)
     {
         EXPECT_EQ(std::nullopt, ParseCsv(bad)) << bad;
     }
-}
-
-struct SRun
-{
-    DWORD exitCode;
-    std::string output;
-};
-
-SRun RunReader(const std::vector<std::wstring> &args, DWORD timeoutMs = 60000)
-{
-    CChildProcess reader(L"", args, Reader(TestSupport::ThisArchitecture()));
-    const DWORD exitCode = reader.Wait(timeoutMs);
-    return {exitCode, reader.Output()};
 }
 
 TEST(CounterSamplerArgumentsTest, BadArgumentsEndWithCode3AndSayWhatIsWrong)
@@ -166,16 +104,10 @@ std::optional<ULONGLONG> SampleTime(const std::string &cell)
 
 std::vector<std::string> ExpectedHeader()
 {
-    TIME_ZONE_INFORMATION zone = {};
-    ::GetTimeZoneInformation(&zone);
-    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-    ::GetComputerNameW(computer, &length);
-    std::vector<std::string> header(1, "(PDH-CSV 4.0) (" + Narrow(zone.StandardName) + ")(" +
-                                           std::to_string(zone.Bias) + ")");
+    std::vector<std::string> header(1, TestSupport::ZoneCell());
     for (int k = 0; k < NumTcpCounters; ++k)
     {
-        header.push_back("\\\\" + Narrow(computer) + "\\Corvane Tessaly Service\\" +
+        header.push_back("\\\\" + TestSupport::ThisComputer() + "\\Corvane Tessaly Service\\" +
                          Narrow(GetTcpCounterName(static_cast<TcpCounter>(k))));
     }
     return header;
@@ -206,40 +138,9 @@ std::vector<std::string> EmptyRow(const std::string &time)
     return Cells(time, [](int) { return std::string(); });
 }
 
-size_t RowsIn(const std::wstring &path)
+class CounterSamplerTest : public TestSupport::CPublishingTest
 {
-    const std::optional<Rows> rows = ParseCsv(TestSupport::ReadBytes(path));
-    return rows ? rows->size() : 0;
-}
-
-class CounterSamplerTest : public testing::Test
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        s_counters = new TestSupport::CInstalledProductCounters;
-    }
-
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(0u, s_counters->Uninstall());
-        delete s_counters;
-        s_counters = nullptr;
-    }
-
-    void SetUp() override
-    {
-        ASSERT_EQ(0x11u, s_counters->Installed());
-        ASSERT_TRUE(m_writer.Started()) << m_writer.Stop() << m_writer.Output();
-    }
-
-    static TestSupport::CInstalledProductCounters *s_counters;
-    const TestSupport::CScratchDirectory m_scratch{L"sampler"};
-    const std::wstring m_file = m_scratch / L"samples.csv";
-    TestSupport::CWriter m_writer;
 };
-
-TestSupport::CInstalledProductCounters *CounterSamplerTest::s_counters = nullptr;
 
 TEST_F(CounterSamplerTest, BothArchitecturesWriteTheHeaderAndThreeSamplesASecondApart)
 {
@@ -284,23 +185,6 @@ TEST_F(CounterSamplerTest, AnExistingFileIsKeptUnlessOverwritingIsAsked)
     ASSERT_EQ(2u, rows->size());
     EXPECT_EQ(ExpectedHeader(), rows->at(0));
     EXPECT_EQ(PublishedRow(rows->at(1).at(0)), rows->at(1));
-}
-
-// The rows up to changedAfter hold the cells before a change, those from settledFrom the
-// cells after it; the rows sampled while it happened may be either, but change only once.
-void ExpectPhases(const Rows &rows, size_t changedAfter, size_t settledFrom,
-                  const std::function<std::vector<std::string>(const std::string &)> &before,
-                  const std::function<std::vector<std::string>(const std::string &)> &after)
-{
-    bool changed = false;
-    for (size_t n = 1; n < rows.size(); ++n)
-    {
-        SCOPED_TRACE(n);
-        const std::string &time = rows[n].at(0);
-        changed = changed || n >= settledFrom || rows[n] != before(time);
-        EXPECT_TRUE(n > changedAfter || !changed);
-        EXPECT_EQ(changed ? after(time) : before(time), rows[n]);
-    }
 }
 
 TEST_F(CounterSamplerTest, AfterTheWriterEndsTheRowsReadTheClearedObjectToTheCount)
@@ -357,11 +241,13 @@ TEST_F(CounterSamplerTest, BothModesAskForTheObjectByItsTitleIndexUnlessAQueryIs
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\Performance").c_str(), L"First Counter",
                                                REG_DWORD, &unserved, sizeof(unserved)));
     const std::string index = std::to_string(unserved);
+    // The one-shot reading asks for the process connections object too.
+    const std::string both = index + " " + std::to_string(unserved + 2 * (1 + NumTcpCounters));
     const struct
     {
         std::vector<std::wstring> args;
         std::string query;
-    } cases[] = {{{}, index}, {{L"/query:Global"}, "Global"}, {{L"/sc:1"}, index},
+    } cases[] = {{{}, both}, {{L"/query:Global"}, "Global"}, {{L"/sc:1"}, index},
                  {{L"/sc:1", L"/query:Global"}, "Global"}};
     std::map<std::string, unsigned long> objects;
     for (const auto &test : cases)
@@ -383,7 +269,7 @@ TEST_F(CounterSamplerTest, BothModesAskForTheObjectByItsTitleIndexUnlessAQueryIs
     ASSERT_EQ(2u, objects.size());
     CorvaneTools::PerfMon::CPerformanceDataSchema schema(L"009");
     BuildTcpCounterSchema(schema);
-    EXPECT_EQ(objects[index] + schema.GetNumObjects(), objects["Global"]);
+    EXPECT_EQ(objects[both] + schema.GetNumObjects(), objects["Global"]);
 }
 
 // Attaches to a console and sends it Ctrl+C, without taking the event itself.
