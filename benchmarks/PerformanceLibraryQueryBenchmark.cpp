@@ -1,5 +1,5 @@
 // What one query of the platform's performance library costs with Tessaly's counter DLL
-// installed, against the same query with a trivial provider of an object of the same size
+// installed, against the same query with a trivial provider of objects of the same size
 // installed instead, each less the query with neither. The performance library loads,
 // opens, collects from, closes and unloads every installed provider on every query, so
 // the added cost is all of that.

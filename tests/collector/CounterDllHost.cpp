@@ -1,91 +1,21 @@
 #include "tests/collector/CounterDllHost.h"
 
-#include "tests/collector/PublishedValues.h"
+#include "tests/collector/ServedBytes.h"
 #include "win32/security/ProcessToken.h"
 
 #include <winperf.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace CounterDll {
 
-using namespace CorvaneTools::Counters;
-
 namespace {
 
-DWORD Get32(const BYTE *at)
-{
-    DWORD value;
-    std::memcpy(&value, at, sizeof(value));
-    return value;
-}
-
-std::string ObjectViolation(const BYTE *object, DWORD room)
-{
-    const DWORD total = Get32(object);
-    const DWORD definition = Get32(object + offsetof(PERF_OBJECT_TYPE, DefinitionLength));
-    const DWORD header = Get32(object + offsetof(PERF_OBJECT_TYPE, HeaderLength));
-    const DWORD counters = Get32(object + offsetof(PERF_OBJECT_TYPE, NumCounters));
-    const LONG instances = static_cast<LONG>(Get32(object + offsetof(PERF_OBJECT_TYPE, NumInstances)));
-    if (total > room || total % 8 != 0 || header != sizeof(PERF_OBJECT_TYPE) ||
-        definition != header + counters * sizeof(PERF_COUNTER_DEFINITION))
-    {
-        return "object lengths: total " + std::to_string(total) + ", definition " + std::to_string(definition);
-    }
-    if (instances != PERF_NO_INSTANCES)
-    {
-        return "instances where none are published";
-    }
-    if (total - definition < sizeof(PERF_COUNTER_BLOCK))
-    {
-        return "no counter block";
-    }
-    const DWORD block = Get32(object + definition);
-    if (block % 8 != 0 || definition + block != total)
-    {
-        return "counter block length " + std::to_string(block) + " in an object of " + std::to_string(total);
-    }
-    for (DWORD k = 0; k < counters; ++k)
-    {
-        const BYTE *counter = object + header + k * sizeof(PERF_COUNTER_DEFINITION);
-        const DWORD size = Get32(counter + offsetof(PERF_COUNTER_DEFINITION, CounterSize));
-        const DWORD offset = Get32(counter + offsetof(PERF_COUNTER_DEFINITION, CounterOffset));
-        if ((size != 4 && size != 8) || offset % size != 0 || offset < sizeof(PERF_COUNTER_BLOCK) ||
-            offset + size > block)
-        {
-            return "counter " + std::to_string(k) + " of " + std::to_string(size) + " bytes at " + std::to_string(offset);
-        }
-    }
-    return std::string();
-}
-
-// The kinds of answer a consumer can meet.
-const char *Kind(const BYTE *data, DWORD bytes, DWORD objects)
-{
-    if (bytes == 0 && objects == 0)
-    {
-        return "none";
-    }
-    if (objects != 1 || bytes < sizeof(PERF_OBJECT_TYPE) || Get32(data + 32) != NumTcpCounters)
-    {
-        return "other";
-    }
-    const DWORD definition = Get32(data + 4);
-    bool zeros = true;
-    bool published = true;
-    for (DWORD k = 0; k < NumTcpCounters; ++k)
-    {
-        const BYTE *counter = data + sizeof(PERF_OBJECT_TYPE) + k * sizeof(PERF_COUNTER_DEFINITION);
-        const DWORD value = Get32(data + definition + Get32(counter + offsetof(PERF_COUNTER_DEFINITION, CounterOffset)));
-        zeros = zeros && value == 0;
-        published = published && value == PublishedValues[k];
-    }
-    return zeros ? "zeros" : published ? "published" : "other";
-}
+// Room for every object of the set with every instance slot in use.
+const DWORD BufferBytes = 65536;
 
 const wchar_t *const s_globalPrivilege = L"SeCreateGlobalPrivilege";
 
@@ -107,7 +37,10 @@ struct Seen
     std::string violation;
 };
 
-void Collect(const Exports &dll, wchar_t *query, std::vector<BYTE> &buffer, Seen &seen)
+// A query of the set's first title index is served the service object alone, "Global" every
+// object of the set; nothing while no counters are installed.
+void Collect(const Exports &dll, wchar_t *query, DWORD titleIndex, DWORD expectedObjects, std::vector<BYTE> &buffer,
+             Seen &seen)
 {
     void *data = buffer.data();
     DWORD bytes = static_cast<DWORD>(buffer.size());
@@ -115,13 +48,17 @@ void Collect(const Exports &dll, wchar_t *query, std::vector<BYTE> &buffer, Seen
     const DWORD result = dll.collect(query, &data, &bytes, &objects);
     const size_t advanced = static_cast<BYTE *>(data) - buffer.data();
     ++seen.collects;
-    const std::string violation = result != ERROR_SUCCESS ? "result " + std::to_string(result)
-                                                          : AnswerViolation(buffer.data(), bytes, objects, advanced);
+    std::string violation = result != ERROR_SUCCESS ? "result " + std::to_string(result)
+                                                    : AnswerViolation(buffer.data(), bytes, objects, advanced);
+    if (violation.empty() && objects != 0 && objects != expectedObjects)
+    {
+        violation = std::to_string(objects) + " objects where " + std::to_string(expectedObjects) + " are asked for";
+    }
     if (seen.violation.empty() && !violation.empty())
     {
         seen.violation = violation;
     }
-    const std::string kind = Kind(buffer.data(), bytes, objects);
+    const std::string kind = violation.empty() ? AnswerKind(buffer.data(), bytes, objects, titleIndex) : "other";
     // A snapshot taken while the writer stores its values mixes two states; such a passing
     // answer is counted, not listed.
     if (kind == "other")
@@ -135,29 +72,6 @@ void Collect(const Exports &dll, wchar_t *query, std::vector<BYTE> &buffer, Seen
 }
 
 } // namespace
-
-std::string AnswerViolation(const BYTE *data, DWORD bytes, DWORD objects, size_t advanced)
-{
-    if (advanced != bytes || bytes % 8 != 0)
-    {
-        return "advanced " + std::to_string(advanced) + " for " + std::to_string(bytes) + " bytes";
-    }
-    DWORD at = 0;
-    for (DWORD i = 0; i < objects; ++i)
-    {
-        if (bytes - at < sizeof(PERF_OBJECT_TYPE))
-        {
-            return "object " + std::to_string(i) + " past the byte count";
-        }
-        const std::string violation = ObjectViolation(data + at, bytes - at);
-        if (!violation.empty())
-        {
-            return violation;
-        }
-        at += Get32(data + at);
-    }
-    return at == bytes ? std::string() : "objects cover " + std::to_string(at) + " of " + std::to_string(bytes) + " bytes";
-}
 
 bool TryGlobalPrivilege()
 {
@@ -183,12 +97,14 @@ void Watch(const Exports &dll, DWORD titleIndex, int threads, const std::wstring
     for (int t = 0; t < threads; ++t)
     {
         workers.emplace_back([&, t] {
-            std::vector<BYTE> buffer(4096);
+            std::vector<BYTE> buffer(BufferBytes);
             std::wstring index = std::to_wstring(titleIndex);
             wchar_t global[] = L"Global";
             for (long n = 0; ::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT; ++n)
             {
-                Collect(dll, n % 2 == 0 ? &index[0] : global, buffer, seen[t]);
+                const bool byIndex = n % 2 == 0;
+                Collect(dll, byIndex ? &index[0] : global, titleIndex, byIndex ? 1u : ServedBytes::NumObjects, buffer,
+                        seen[t]);
                 if (n == 0 && ++running == threads)
                 {
                     ::SetEvent(started);

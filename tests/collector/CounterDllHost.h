@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/collector/CounterDllAnswer.h"
+
 #include <windows.h>
 
 #include <string>
@@ -20,16 +22,12 @@ struct Exports
     CloseFunction close;
 };
 
-// Why an answer breaks the rules for a provider's collect (8-byte multiples, lengths that
-// add up, counters inside their block at offsets aligned to their size, the pointer
-// advanced by the byte count); empty when it keeps them.
-std::string AnswerViolation(const BYTE *data, DWORD bytes, DWORD objects, size_t advanced);
-
 // Opens, then collects "<index>" and "Global" from the threads until the event
 // "<events>_stop" is set, having set "<events>_started" once the first collect of every
 // thread is done; then closes. Prints per thread the distinct kinds of answer in the
-// order seen ("none", "zeros", "published", "other"), the counts, the first rule broken,
-// and whether SeCreateGlobalPrivilege, disabled before the open, was still disabled after.
+// order seen (AnswerKind's; "other" only counted), the counts, the first rule broken (an
+// answer of other than the objects asked for included), and whether
+// SeCreateGlobalPrivilege, disabled before the open, was still disabled after.
 void Watch(const Exports &dll, DWORD titleIndex, int threads, const std::wstring &events);
 
 // Whether SeCreateGlobalPrivilege can be enabled in this process's token (it is left

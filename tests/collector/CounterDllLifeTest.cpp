@@ -7,6 +7,7 @@
 #include "tests/collector/CounterDllHost.h"
 #include "tests/collector/CounterDllSession.h"
 #include "tests/collector/PublishedValues.h"
+#include "tests/collector/ServedBytes.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DebugOutputMonitor.h"
 #include "tests/support/FakeCounterInstallation.h"
@@ -124,40 +125,79 @@ TEST(CounterDllLifeTest, OneOpenServesTheObjectThroughTheServicesWholeLife)
 
 TEST(CounterDllLifeTest, TheRulesCheckRefusesWhatTheyForbid)
 {
-    // A served object of 2 counters: 64 + 80 definitions and a 24-byte counter block.
-    std::vector<BYTE> good(168, 0);
+    // Two objects of 2 counters of 8 bytes (64 + 2 x 40 = 144 bytes of definitions; a counter
+    // block of 8 + 2 x 8 = 24): the first without instances (168 bytes), the second with the
+    // instances "ab" and "c", each 24 bytes and its name padded to 32, then its block (256).
+    std::vector<BYTE> good(424, 0);
     const auto put = [](std::vector<BYTE> &data, size_t at, DWORD value) { std::memcpy(&data[at], &value, 4); };
-    put(good, 0, 168);
-    put(good, 4, 144);
-    put(good, 8, 64);
-    put(good, 32, 2);
-    put(good, 40, PERF_NO_INSTANCES);
-    for (DWORD k = 0; k < 2; ++k)
+    for (const size_t object : {0, 168})
     {
-        put(good, 64 + 40 * k + 32, 8);
-        put(good, 64 + 40 * k + 36, 8 + 8 * k);
+        put(good, object, object == 0 ? 168 : 256);
+        put(good, object + 4, 144);
+        put(good, object + 8, 64);
+        put(good, object + 32, 2);
+        put(good, object + 40, object == 0 ? PERF_NO_INSTANCES : 2);
+        for (DWORD k = 0; k < 2; ++k)
+        {
+            put(good, object + 64 + 40 * k + 32, 8);
+            put(good, object + 64 + 40 * k + 36, 8 + 8 * k);
+        }
     }
     put(good, 144, 24);
-    EXPECT_EQ("", AnswerViolation(good.data(), 168, 1, 168));
+    for (const size_t instance : {312, 368})
+    {
+        put(good, instance, 32);
+        put(good, instance + 12, static_cast<DWORD>(PERF_NO_UNIQUE_ID));
+        put(good, instance + 16, 24);
+        put(good, instance + 20, instance == 312 ? 6 : 4);
+        put(good, instance + 32, 24);
+    }
+    put(good, 336, 'a' | 'b' << 16);
+    put(good, 392, 'c');
+    EXPECT_EQ("", AnswerViolation(good.data(), 424, 2, 424));
     const struct
     {
         size_t at;
         DWORD value;
+        DWORD objects;
+        size_t advanced;
         const char *broken;
     } cases[] = {
-        {144, 20, "counter block length 20 in an object of 168"},
-        {0, 164, "object lengths: total 164, definition 144"},
-        {64 + 36, 4, "counter 0 of 8 bytes at 4"},
-        {104 + 36, 20, "counter 1 of 8 bytes at 20"},
-        {40, 1, "instances where none are published"},
+        {0, 164, 2, 424, "object 0 lengths: total 164, header 64, definition 144 of 2 counters"},
+        {0, 432, 2, 424, "object 0 lengths: total 432, header 64, definition 144 of 2 counters"},
+        {8, 72, 2, 424, "object 0 lengths: total 168, header 72, definition 144 of 2 counters"},
+        {4, 136, 2, 424, "object 0 lengths: total 168, header 64, definition 136 of 2 counters"},
+        {40, 0, 2, 424, "object 0 instances and blocks cover 144 of 168 bytes"},
+        {0, 176, 2, 424, "object 0 counter block length 24 in an object of 176"},
+        {144, 20, 2, 424, "object 0 counter block length 20 in 24 bytes"},
+        {64 + 32, 2, 2, 424, "object 0 counter 0 of 2 bytes at 8 in a block of 24"},
+        {64 + 36, 4, 2, 424, "object 0 counter 0 of 8 bytes at 4 in a block of 24"},
+        {104 + 36, 20, 2, 424, "object 0 counter 1 of 8 bytes at 20 in a block of 24"},
+        {168 + 40, 0xFFFFFFFE, 2, 424, "object 1 NumInstances -2"},
+        {312, 28, 2, 424, "object 1 instance 0: length 28 in 112 bytes"},
+        {312, 16, 2, 424, "object 1 instance 0: length 16 in 112 bytes"},
+        {312 + 16, 20, 2, 424, "object 1 instance 0: name of 6 bytes at 20 in 32"},
+        {312 + 20, 10, 2, 424, "object 1 instance 0: name of 10 bytes at 24 in 32"},
+        {312 + 20, 5, 2, 424, "object 1 instance 0: name of 5 bytes at 24 in 32"},
+        {340, 'c', 2, 424, "object 1 instance 0: name of 3 characters with its first 0 at 3"},
+        {336, 'a', 2, 424, "object 1 instance 0: name of 3 characters with its first 0 at 1"},
+        {312 + 4, 1, 2, 424, "object 1 instance 0: parent 1 instance 0"},
+        {312 + 8, 1, 2, 424, "object 1 instance 0: parent 0 instance 1"},
+        {312 + 12, 0, 2, 424, "object 1 instance 0: unique id 0"},
+        {168 + 104 + 36, 12, 2, 424, "object 1 instance 0: counter 1 of 8 bytes at 12 in a block of 24"},
+        {368 + 32, 20, 2, 424, "object 1 instance 1: counter block length 20 in 24 bytes"},
+        {368 + 32, 16, 2, 424, "object 1 instance 1: counter 1 of 8 bytes at 16 in a block of 16"},
+        {168 + 40, 1, 2, 424, "object 1 instances and blocks cover 200 of 256 bytes"},
+        {0, 168, 1, 424, "objects cover 168 of 424 bytes"},
+        {0, 168, 3, 424, "object 2 past the byte count"},
+        {0, 168, 2, 416, "advanced 416 for 424 bytes"},
     };
     for (const auto &c : cases)
     {
         std::vector<BYTE> bad = good;
         put(bad, c.at, c.value);
-        EXPECT_EQ(c.broken, AnswerViolation(bad.data(), 168, 1, 168)) << c.broken;
+        EXPECT_EQ(c.broken, AnswerViolation(bad.data(), 424, c.objects, c.advanced)) << c.broken;
     }
-    EXPECT_EQ("advanced 160 for 168 bytes", AnswerViolation(good.data(), 168, 1, 160));
 }
 
 // Modelled as the platform notes it: a token with every privilege deleted and the
@@ -172,7 +212,7 @@ TEST(CounterDllLifeTest, AReaderWithoutThePrivilegeReadsTheWritersValues)
     PublishValues(writer);
     const TestSupport::CStandardUserToken restricted;
     ASSERT_NE(nullptr, restricted.Get());
-    std::string expected = "privilege 0\r\nopen 0\r\nvalues 0 1416 1 ";
+    std::string expected = "privilege 0\r\nopen 0\r\nvalues 0 " + std::to_string(ServedBytes::ServiceObject) + " 1 ";
     std::string output;
     {
         CChildProcess reader(L"CounterDllSession",

@@ -1,5 +1,6 @@
 #include "tests/collector/CounterDllSession.h"
 #include "tests/collector/CounterDllHost.h"
+#include "tests/collector/ServedBytes.h"
 
 #include "counters/TcpCounterSchema.h"
 #include "perfmon/PerformanceDataSchema.h"
@@ -51,7 +52,7 @@ void Reload(const Exports &dll, const std::wstring &path, int times, std::vector
         dll.collect(global, &data, &bytes, &objects);
         dll.close();
         ::FreeLibrary(again);
-        served += bytes == 1416 ? 1 : 0;
+        served += bytes == ServedBytes::EmptyGlobal && objects == ServedBytes::NumObjects ? 1 : 0;
     }
     std::printf("reload %d served %d\n", times, served);
 }
@@ -85,7 +86,7 @@ void Values(const Exports &dll, std::wstring valueName, std::vector<BYTE> &buffe
     const DWORD result = dll.collect(&valueName[0], &data, &bytes, &objects);
     std::printf("values %lu %lu %lu %lu", result, bytes, objects, ::GetTickCount() - start);
     const PERF_OBJECT_TYPE *object = reinterpret_cast<const PERF_OBJECT_TYPE *>(buffer.data());
-    if (bytes >= 1416 && object->NumCounters == NumTcpCounters)
+    if (bytes >= ServedBytes::ServiceObject && object->NumCounters == NumTcpCounters)
     {
         const auto *counters = reinterpret_cast<const PERF_COUNTER_DEFINITION *>(buffer.data() + object->HeaderLength);
         for (int k = 0; k < NumTcpCounters; ++k)
@@ -135,7 +136,10 @@ void Threads(const Exports &dll, int threads, int rounds)
                     DWORD objects = 0;
                     const DWORD result = dll.collect(global, &data, &bytes, &objects);
                     ++asked;
-                    served += result == ERROR_SUCCESS && bytes == 1416 && objects == 1 ? 1 : 0;
+                    served += result == ERROR_SUCCESS && bytes == ServedBytes::EmptyGlobal &&
+                                      objects == ServedBytes::NumObjects
+                                  ? 1
+                                  : 0;
                     if (random() % 3 == 0)
                     {
                         ::Sleep(0);

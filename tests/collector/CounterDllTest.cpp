@@ -5,6 +5,7 @@
 #include "win32/system/LibraryLoader.h"
 
 #include "tests/collector/CounterDllSession.h"
+#include "tests/collector/ServedBytes.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DebugOutputMonitor.h"
 #include "tests/support/FakeCounterInstallation.h"
@@ -38,32 +39,38 @@ TEST(CounterDllTest, ExportsAreTheDllsOnly)
     ::FreeLibrary(dll);
 }
 
+namespace {
+
+// "collect 0 ..." of an answer served in full.
+std::string Served(DWORD bytes, DWORD objects)
+{
+    return "collect 0 bytes=" + std::to_string(bytes) + " objects=" + std::to_string(objects) +
+           " advanced=" + std::to_string(bytes) + " guard=1";
+}
+
+} // namespace
+
 TEST(CounterDllTest, OpenCollectCloseInEveryOrder)
 {
     CFakeCounterInstallation installation(3000, TcpChecksum());
-    const Session session =
-        RunSession(installation.Name(), {L"collect:Global:4096", L"open", L"collect:Global:4096", L"collect:Global:1416",
-                                         L"collect:Global:1415", L"collect:3000:4096", L"collect:Costly:4096",
-                                         L"open", L"close", L"collect:Global:4096", L"close", L"open",
-                                         L"collect:gLoBaL:4096", L"close", L"close", L"collect:Global:4096"});
+    // No block: the service object's zeros and the process object without instances.
+    const std::wstring exact = std::to_wstring(ServedBytes::EmptyGlobal);
+    const std::wstring process = std::to_wstring(3000 + ServedBytes::ProcessObjectTitleOffset);
+    const Session session = RunSession(
+        installation.Name(),
+        {L"collect:Global:4096", L"open", L"collect:Global:4096", L"collect:Global:" + exact,
+         L"collect:Global:" + std::to_wstring(ServedBytes::EmptyGlobal - 1), L"collect:3000:4096",
+         L"collect:" + process + L":4096", L"collect:Costly:4096", L"open", L"close", L"collect:Global:4096", L"close",
+         L"open", L"collect:gLoBaL:4096", L"close", L"close", L"collect:Global:4096"});
     EXPECT_EQ(0u, session.exitCode);
-    EXPECT_EQ(Lines({"collect 0 bytes=0 objects=0 advanced=0 guard=1",
-                     "open 0",
-                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
-                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
-                     "collect 234 bytes=0 objects=0 advanced=0 guard=1",
-                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
-                     "collect 0 bytes=0 objects=0 advanced=0 guard=1",
+    const std::string both = Served(ServedBytes::EmptyGlobal, ServedBytes::NumObjects);
+    const std::string nothing = "collect 0 bytes=0 objects=0 advanced=0 guard=1";
+    EXPECT_EQ(Lines({nothing.c_str(), "open 0", both.c_str(), both.c_str(),
+                     "collect 234 bytes=0 objects=0 advanced=0 guard=1", Served(ServedBytes::ServiceObject, 1).c_str(),
+                     Served(ServedBytes::EmptyProcessObject, 1).c_str(), nothing.c_str(),
                      // Opens are counted: the second one's close leaves the block open for the first.
-                     "open 0",
-                     "close 0",
-                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
-                     "close 0",
-                     "open 0",
-                     "collect 0 bytes=1416 objects=1 advanced=1416 guard=1",
-                     "close 0",
-                     "close 0",
-                     "collect 0 bytes=0 objects=0 advanced=0 guard=1"}),
+                     "open 0", "close 0", both.c_str(), "close 0", "open 0", both.c_str(), "close 0", "close 0",
+                     nothing.c_str()}),
               session.output);
     const std::string notOpened = "Error: collector has not been opened";
     const std::vector<std::string> expected{
@@ -111,7 +118,11 @@ TEST(CounterDllTest, ABlockOfAnotherSizeIsServedAsZerosAndSaidOnce)
     EXPECT_EQ(0u, session.exitCode);
     const std::string zeros = " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\r\n";
     EXPECT_EQ(2u, Count(session.output, zeros)) << session.output;
-    EXPECT_EQ(2u, Count(session.output, "values 0 1416 1 ")) << session.output;
+    // Both objects for "Global", the service object alone for its index.
+    EXPECT_EQ(1u, Count(session.output, "values 0 " + std::to_string(ServedBytes::EmptyGlobal) + " 2 "))
+        << session.output;
+    EXPECT_EQ(1u, Count(session.output, "values 0 " + std::to_string(ServedBytes::ServiceObject) + " 1 "))
+        << session.output;
     ASSERT_EQ(1u, session.debugLines.size());
     EXPECT_EQ(0u, session.debugLines[0].find("CPerformanceDataCollector::Open() -  Exception: ")) << session.debugLines[0];
     EXPECT_NE(std::string::npos, session.debugLines[0].find("Already exists and not the same size")) << session.debugLines[0];
@@ -149,7 +160,7 @@ TEST(CounterDllTest, FaultsNeverLeaveTheDll)
         << session.debugLines[0];
     // Both faults collected nothing, as a failure must say it; the next collect is served in full.
     EXPECT_EQ(2u, Count(session.output, "collect 0 bytes=0 objects=0 advanced=0 guard=1"));
-    EXPECT_NE(std::string::npos, session.output.find("collect 0 bytes=1416 objects=1 advanced=1416"));
+    EXPECT_NE(std::string::npos, session.output.find(Served(ServedBytes::EmptyGlobal, ServedBytes::NumObjects)));
 }
 
 TEST(CounterDllTest, NullOutPointersAreRefusedAndNothingIsWritten)

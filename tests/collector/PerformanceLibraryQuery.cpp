@@ -2,9 +2,12 @@
 // once and says what it got.
 #include "tools/PerformanceDataReader.h"
 
+#include "tests/collector/PublishedValues.h"
+#include "tests/collector/ServedBytes.h"
 #include "tests/support/ChildProcess.h"
 
 #include <atomic>
+#include <iterator>
 #include <cstdio>
 #include <mutex>
 #include <sstream>
@@ -44,6 +47,34 @@ bool HasValues(const PERF_OBJECT_TYPE &object, const std::vector<ULONGLONG> &exp
     return true;
 }
 
+// The published instances in slot order, each with its values.
+bool HasPublishedInstances(const PERF_OBJECT_TYPE &object)
+{
+    CCheckedObject checked;
+    if (!CPerformanceDataReader::ReadChecked(object, checked) ||
+        checked.instances.size() != std::size(PublishedInstanceNames))
+    {
+        return false;
+    }
+    for (DWORD i = 0; i < checked.instances.size(); ++i)
+    {
+        const CCheckedObject::CInstance &instance = checked.instances[i];
+        if (instance.name != PublishedInstanceNames[i] ||
+            instance.values.size() != CorvaneTools::Counters::NumProcessConnectionsCounters)
+        {
+            return false;
+        }
+        for (DWORD k = 0; k < instance.values.size(); ++k)
+        {
+            if (instance.values[k] != PublishedInstanceValue(i, k))
+            {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::string Describe(const CPerformanceDataReader &reader)
 {
     const PERF_DATA_BLOCK &header = reader.GetHeader();
@@ -66,7 +97,8 @@ std::string Describe(const CPerformanceDataReader &reader)
 
 // args: value name, threads, queries per thread, the title index of the object to look for,
 // and the values it must hold ("v0,v1,...", or "-" for any). Prints
-// "queries <n> failed <n> with-object <n> exact <n>", then what one reading held.
+// "queries <n> failed <n> with-object <n> exact <n> instances <n>" (instances: answers whose
+// process object holds the published instances), then what one reading held.
 TESSALY_CHILD_MAIN(LibraryQuery)
 {
     const std::wstring valueName = args.at(0);
@@ -77,6 +109,7 @@ TESSALY_CHILD_MAIN(LibraryQuery)
     std::atomic<int> failed{0};
     std::atomic<int> withObject{0};
     std::atomic<int> exact{0};
+    std::atomic<int> instances{0};
     std::mutex descriptionLock;
     std::string description;
     std::vector<std::thread> workers;
@@ -91,6 +124,9 @@ TESSALY_CHILD_MAIN(LibraryQuery)
                     const PERF_OBJECT_TYPE *object = reader.FindObject(titleIndex);
                     withObject += object ? 1 : 0;
                     exact += object && !expected.empty() && HasValues(*object, expected) ? 1 : 0;
+                    const PERF_OBJECT_TYPE *process =
+                        reader.FindObject(titleIndex + ServedBytes::ProcessObjectTitleOffset);
+                    instances += process && HasPublishedInstances(*process) ? 1 : 0;
                     const std::lock_guard<std::mutex> hold(descriptionLock);
                     description = Describe(reader);
                 }
@@ -106,7 +142,7 @@ TESSALY_CHILD_MAIN(LibraryQuery)
     {
         worker.join();
     }
-    std::printf("queries %d failed %d with-object %d exact %d\n%s", threads * queries, failed.load(), withObject.load(),
-                exact.load(), description.c_str());
+    std::printf("queries %d failed %d with-object %d exact %d instances %d\n%s", threads * queries, failed.load(),
+                withObject.load(), exact.load(), instances.load(), description.c_str());
     return 0;
 }

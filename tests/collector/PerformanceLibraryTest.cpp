@@ -9,6 +9,7 @@
 #include "service/PerformanceCounters.h"
 
 #include "tests/collector/PublishedValues.h"
+#include "tests/collector/ServedBytes.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/TestNames.h"
@@ -146,16 +147,32 @@ TEST_F(PerformanceLibraryTest, AProviderThatFailsLeavesTheOthersTheirRoom)
     {
         SCOPED_TRACE(std::string(architecture, architecture + 3));
         const std::string failed = QueryWith(architecture, L"FaultInCollect", s_first, trivial);
-        EXPECT_EQ("queries 1 failed 0 with-object 0 exact 0", Line(failed, "queries")) << failed;
+        EXPECT_EQ("queries 1 failed 0 with-object 0 exact 0 instances 0", Line(failed, "queries")) << failed;
         const std::string block = Line(failed, "block");
-        EXPECT_EQ(Field(block, "header") + 1416, Field(block, "total")) << failed;
-        EXPECT_EQ(1u, Field(block, "objects")) << failed;
+        // The trivial provider's answer is as large as the set's while no sample is published.
+        EXPECT_EQ(Field(block, "header") + ServedBytes::EmptyGlobal, Field(block, "total")) << failed;
+        EXPECT_EQ(2u, Field(block, "objects")) << failed;
         EXPECT_EQ(trivial, Line(failed, "object")) << failed;
 
         const std::string both = QueryWith(architecture, L"Global", s_first, trivial);
-        EXPECT_EQ("queries 1 failed 0 with-object 1 exact 0", Line(both, "queries")) << both;
-        EXPECT_EQ(Field(Line(both, "block"), "header") + 2 * 1416, Field(Line(both, "block"), "total")) << both;
+        EXPECT_EQ("queries 1 failed 0 with-object 1 exact 0 instances 0", Line(both, "queries")) << both;
+        EXPECT_EQ(Field(Line(both, "block"), "header") + 2 * ServedBytes::EmptyGlobal, Field(Line(both, "block"), "total"))
+            << both;
+        EXPECT_EQ(4u, Field(Line(both, "block"), "objects")) << both;
         EXPECT_NE(std::string::npos, both.find(trivial)) << both;
+        // Ours, in the set's order: the service object with its counter block, the process
+        // object without instances.
+        const auto object = [](DWORD title, DWORD total, DWORD definition, DWORD counters, DWORD block) {
+            return "object title=" + std::to_string(title) + " total=" + std::to_string(total) +
+                   " definition=" + std::to_string(definition) + " counters=" + std::to_string(counters) +
+                   " block=" + std::to_string(block) + "\n";
+        };
+        const std::string ours =
+            object(s_first, ServedBytes::ServiceObject, ServedBytes::Definition(NumTcpCounters), NumTcpCounters,
+                   ServedBytes::CounterBlock(NumTcpCounters)) +
+            object(s_first + ServedBytes::ProcessObjectTitleOffset, ServedBytes::EmptyProcessObject,
+                   ServedBytes::EmptyProcessObject, NumProcessConnectionsCounters, 0);
+        EXPECT_NE(std::string::npos, both.find(ours)) << both;
     }
 }
 
@@ -170,7 +187,13 @@ TEST_F(PerformanceLibraryTest, EveryThreadOfAReaderGetsTheObjectWithExactValues)
         const DWORD start = ::GetTickCount();
         const std::string output = Query(architecture, L"Global", 8, 200, s_first, PublishedValuesText());
         std::printf("%ls: 8 threads x 200 queries in %lu ms\n", architecture, ::GetTickCount() - start);
-        EXPECT_EQ("queries 1600 failed 0 with-object 1600 exact 1600", Line(output, "queries")) << output;
+        EXPECT_EQ("queries 1600 failed 0 with-object 1600 exact 1600 instances 1600", Line(output, "queries"))
+            << output;
+        const std::string process = "object title=" + std::to_string(s_first + ServedBytes::ProcessObjectTitleOffset) +
+                                    " total=" + std::to_string(ServedBytes::PublishedProcessObject()) + " definition=" +
+                                    std::to_string(ServedBytes::EmptyProcessObject) + " counters=" +
+                                    std::to_string(NumProcessConnectionsCounters) + " block=0\n";
+        EXPECT_NE(std::string::npos, output.find(process)) << output;
     }
 }
 
