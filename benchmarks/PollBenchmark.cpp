@@ -1,6 +1,7 @@
 // What one poll (IPv4 and IPv6 table, counted and published) costs against the bare
 // platform calls it makes, over tables of about 1,000, 5,000 and 30,000 rows, and how many
 // times a steady-state poll calls operator new.
+#include "benchmarks/AllocationCount.h"
 #include "benchmarks/BenchmarkTiming.h"
 #include "benchmarks/PollBenchmarkSupport.h"
 #include "tests/support/LoopbackConnections.h"
@@ -48,76 +49,6 @@ using PollBenchmark::CReplayedTables;
 using PollBenchmark::CSyntheticTables;
 using PollBenchmark::CTemporaryLog;
 using TestSupport::CPublishedCounters;
-
-namespace {
-
-std::atomic<long> s_allocations{0};
-
-void *Allocate(size_t size) noexcept
-{
-    ++s_allocations;
-    return std::malloc(size ? size : 1);
-}
-
-} // namespace
-
-void *operator new(size_t size)
-{
-    void *memory = Allocate(size);
-    if (!memory)
-    {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-
-void *operator new[](size_t size)
-{
-    return operator new(size);
-}
-
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    return Allocate(size);
-}
-
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
-{
-    return Allocate(size);
-}
-
-// The replacements pair malloc with free; GCC sees only the library's new and delete.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void operator delete(void *memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void *memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void *memory, size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void *memory, size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void *memory, const std::nothrow_t &) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void *memory, const std::nothrow_t &) noexcept
-{
-    std::free(memory);
-}
 
 namespace {
 
@@ -251,12 +182,12 @@ double AllocationsPerPoll(CTcpStatistics &statistics)
     {
         Poll(statistics);
     }
-    const long before = s_allocations;
+    const long before = AllocationCount();
     for (int poll = 0; poll < s_countedPolls; ++poll)
     {
         Poll(statistics);
     }
-    return static_cast<double>(s_allocations - before) / s_countedPolls;
+    return static_cast<double>(AllocationCount() - before) / s_countedPolls;
 }
 
 template <typename Work> double MedianMs(Work work)
@@ -295,16 +226,16 @@ void PrintLineCosts(std::FILE *out, CTemporaryLog &log)
 long AllocationsPerLogLine()
 {
     const std::wstring message = L"IPv4 - Processing - started - 2026-12-08 03:20:00.000";
-    const long before = s_allocations;
+    const long before = AllocationCount();
     CDebugTrace::Log(message);
-    return s_allocations - before;
+    return AllocationCount() - before;
 }
 
 void PrintAllocations(std::FILE *out, CTcpStatistics &statistics, CTemporaryLog &log, const char *tables)
 {
-    const long before = s_allocations;
+    const long before = AllocationCount();
     std::unique_ptr<std::string> probe(new std::string(64, 'x'));
-    if (s_allocations == before)
+    if (AllocationCount() == before)
     {
         throw std::runtime_error("operator new is not the counting one");
     }

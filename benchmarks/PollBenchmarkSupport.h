@@ -22,6 +22,18 @@
 
 namespace PollBenchmark {
 
+// A table handed out by the platform's size protocol: too small a buffer is told the size.
+inline DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
+{
+    if (*size < from.size())
+    {
+        *size = static_cast<DWORD>(from.size());
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::memcpy(table, from.data(), from.size());
+    return NO_ERROR;
+}
+
 using CorvaneTools::TessalyService::ITcpTables;
 using CorvaneTools::Win32::CDebugTrace;
 
@@ -143,18 +155,6 @@ public:
         return !m_ipv6.empty();
     }
 
-private:
-    static DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
-    {
-        if (*size < from.size())
-        {
-            *size = static_cast<DWORD>(from.size());
-            return ERROR_INSUFFICIENT_BUFFER;
-        }
-        std::memcpy(table, from.data(), from.size());
-        return NO_ERROR;
-    }
-
 protected:
     std::vector<BYTE> m_ipv4;
     std::vector<BYTE> m_ipv6;
@@ -223,17 +223,6 @@ public:
     }
 
 private:
-    static DWORD Reply(const std::vector<BYTE> &from, void *table, DWORD *size)
-    {
-        if (*size < from.size())
-        {
-            *size = static_cast<DWORD>(from.size());
-            return ERROR_INSUFFICIENT_BUFFER;
-        }
-        std::memcpy(table, from.data(), from.size());
-        return NO_ERROR;
-    }
-
     std::vector<BYTE> m_ipv4;
     std::vector<BYTE> m_ipv6;
 };

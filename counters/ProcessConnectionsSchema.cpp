@@ -1,5 +1,7 @@
 #include "counters/ProcessConnectionsSchema.h"
 
+#include "counters/CounterText.h"
+
 namespace CorvaneTools {
 namespace Counters {
 
@@ -9,12 +11,6 @@ const wchar_t OtherInstanceName[] = L"_Other";
 const wchar_t TotalInstanceName[] = L"_Total";
 
 namespace {
-
-struct CounterText
-{
-    const wchar_t *name;
-    const wchar_t *help;
-};
 
 const CounterText CounterTexts[NumProcessConnectionsCounters] = {
     {L"Connections", L"The number of IPv4 and IPv6 connections owned by the process, in any state"},

@@ -1,5 +1,6 @@
 #include "counters/TcpCounterSchema.h"
 
+#include "counters/CounterText.h"
 #include "counters/ProcessConnectionsSchema.h"
 
 namespace CorvaneTools {
@@ -9,12 +10,6 @@ const wchar_t TcpCounterSetName[] = L"Corvane Tessaly";
 const wchar_t TcpCounterObjectName[] = L"Corvane Tessaly Service";
 
 namespace {
-
-struct CounterText
-{
-    const wchar_t *name;
-    const wchar_t *help;
-};
 
 const CounterText CounterTexts[NumTcpCounters] = {
     {L"IPv4: CLOSED", L"The total number of IPv4 connections in CLOSED state"},

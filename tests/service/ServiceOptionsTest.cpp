@@ -440,6 +440,7 @@ TEST(ServiceOptions, RefusesALogFolderOthersMayChange)
         EXPECT_FALSE(TestSupport::Exists(folder + s_logFile));
         EXPECT_FALSE(TestSupport::Exists(scratch / L"target" + s_logFile));
     }
+    TestSupport::RemoveHostLink(scratch / L"logs2");
 }
 
 } // namespace

@@ -63,6 +63,23 @@ inline std::string UnixPath(std::wstring path)
 // makes it with CreateSymbolicLink (given the privilege); Wine 8's CreateSymbolicLink
 // reports success and makes nothing (measured), so there the host's ln makes it: Wine
 // starts a Unix program given by its path. False when neither worked.
+// Runs a program of the host and waits for it.
+inline bool RunHostProgram(const wchar_t *program, const std::string &narrow)
+{
+    std::wstring command(narrow.begin(), narrow.end());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    {
+        return false;
+    }
+    ::WaitForSingleObject(process.hProcess, 10000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
+
 inline bool MakeLink(const std::wstring &link, const std::wstring &target, bool folder)
 {
     const auto exists = [&] {
@@ -86,21 +103,21 @@ inline bool MakeLink(const std::wstring &link, const std::wstring &target, bool 
     {
         return false;
     }
-    std::string narrow = "/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"";
-    std::wstring command(narrow.begin(), narrow.end());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process))
-    {
-        return false;
-    }
     // Wine reports no exit code for a Unix program: the link itself tells.
-    ::WaitForSingleObject(process.hProcess, 10000);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return WaitUntil(exists, 10000);
+    return RunHostProgram(L"Z:\\bin\\ln", "/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
+           WaitUntil(exists, 10000);
+}
+
+// A link made on the host shows here as a plain directory that neither RemoveDirectory nor
+// DeleteFile removes; the host's rm does, before its target goes and leaves it dangling
+// and unlisted.
+inline void RemoveHostLink(const std::wstring &link)
+{
+    const std::string unixLink = UnixPath(link);
+    if (!unixLink.empty())
+    {
+        RunHostProgram(L"Z:\\bin\\rm", "/bin/rm -f \"" + unixLink + "\"");
+    }
 }
 
 } // namespace TestSupport

@@ -94,6 +94,7 @@ TEST(ProtectedFolderTest, RefusesLinksAndFoldersOthersMayWriteInto)
                     why.empty() ? "no" : Narrow(why).c_str());
         EXPECT_EQ(c.refusedBecause, why.substr(0, c.refusedBecause.size())) << Narrow(why);
         EXPECT_EQ(c.refusedBecause.empty(), why.empty()) << Narrow(why);
+        TestSupport::RemoveHostLink(path);
     }
 }
 
