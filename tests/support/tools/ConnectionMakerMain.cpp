@@ -110,37 +110,9 @@ int Serve(unsigned short ipv4Port, unsigned short ipv6Port, DWORD seconds)
     return 0;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t **argv)
+// Makes the connections argv asks for, holds them, and closes them; the exit code.
+int Make(wchar_t **argv)
 {
-    if (argc == 5 && std::wcscmp(argv[1], L"listen") == 0)
-    {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-        try
-        {
-            return Serve(static_cast<unsigned short>(std::stoi(argv[2])), static_cast<unsigned short>(std::stoi(argv[3])),
-                         static_cast<DWORD>(std::stoul(argv[4])));
-        }
-        catch (const std::exception &e)
-        {
-            std::fprintf(stderr, "TessalyConnectionMaker: %s\n", e.what());
-            return 1;
-        }
-    }
-    if (argc != 9)
-    {
-        std::fwprintf(stderr, L"usage: TessalyConnectionMaker <ipv4 port> <ipv6 port> <ipv4 kept> <ipv4 closed> "
-                              L"<ipv6 kept> <ipv6 closed> <ready event> <stop event>\n"
-                              L"       TessalyConnectionMaker listen <ipv4 port> <ipv6 port> <seconds>\n");
-        return 2;
-    }
-    WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
-    {
-        return 3;
-    }
     std::vector<SOCKET> open;
     int result = 0;
     try
@@ -193,6 +165,41 @@ int wmain(int argc, wchar_t **argv)
     {
         ::closesocket(s);
     }
+    return result;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc == 5 && std::wcscmp(argv[1], L"listen") == 0)
+    {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        try
+        {
+            return Serve(static_cast<unsigned short>(std::stoi(argv[2])), static_cast<unsigned short>(std::stoi(argv[3])),
+                         static_cast<DWORD>(std::stoul(argv[4])));
+        }
+        catch (const std::exception &e)
+        {
+            std::fprintf(stderr, "TessalyConnectionMaker: %s\n", e.what());
+            return 1;
+        }
+    }
+    if (argc != 9)
+    {
+        std::fwprintf(stderr, L"usage: TessalyConnectionMaker <ipv4 port> <ipv6 port> <ipv4 kept> <ipv4 closed> "
+                              L"<ipv6 kept> <ipv6 closed> <ready event> <stop event>\n"
+                              L"       TessalyConnectionMaker listen <ipv4 port> <ipv6 port> <seconds>\n");
+        return 2;
+    }
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
+    {
+        return 3;
+    }
+    const int result = Make(argv);
     ::WSACleanup();
     return result;
 }
