@@ -50,24 +50,30 @@ bool KeyExists(const std::wstring &path)
 
 // Type REG_NONE when the value is missing. Always the 64-bit view, where the substitute
 // lists are kept.
+// Sized by the value itself: the text lists outgrow any fixed buffer as counter sets are
+// installed.
 std::wstring RawValue(const std::wstring &path, const wchar_t *name, DWORD &type)
 {
-    BYTE data[4096];
-    DWORD bytes = sizeof(data);
     type = REG_NONE;
     HKEY key = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
     {
         return std::wstring();
     }
-    const LONG result = ::RegQueryValueExW(key, name, nullptr, &type, data, &bytes);
+    DWORD bytes = 0;
+    LONG result = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    std::vector<BYTE> data(bytes + sizeof(wchar_t));
+    if (result == ERROR_SUCCESS)
+    {
+        result = ::RegQueryValueExW(key, name, nullptr, &type, data.data(), &bytes);
+    }
     ::RegCloseKey(key);
     if (result != ERROR_SUCCESS)
     {
         type = REG_NONE;
         return std::wstring();
     }
-    return std::wstring(reinterpret_cast<const wchar_t *>(data), bytes / sizeof(wchar_t));
+    return std::wstring(reinterpret_cast<const wchar_t *>(data.data()), bytes / sizeof(wchar_t));
 }
 
 DWORD DwordValue(const std::wstring &path, const wchar_t *name)
