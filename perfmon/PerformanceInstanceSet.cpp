@@ -32,7 +32,6 @@ CPerformanceInstanceSet::CPerformanceInstanceSet(DWORD numSlots, DWORD instanceN
     : m_numSlots(numSlots),
       m_slotLength(InstanceDefinitionLength + instanceNameBytes),
       m_dataSize(numCounters * CPerformanceDataSchema::CounterStorageSize),
-      m_numCounters(numCounters),
       m_slots(),
       m_data(),
       m_count(0)

@@ -47,7 +47,6 @@ private:
     const DWORD m_numSlots;
     const DWORD m_slotLength;
     const DWORD m_dataSize;
-    const DWORD m_numCounters;
     std::unique_ptr<BYTE[]> m_slots;
     std::unique_ptr<BYTE[]> m_data;
     DWORD m_count;

@@ -42,35 +42,32 @@ DWORD COwnerConnectionTable::BucketOf(DWORD pid)
     return static_cast<DWORD>((static_cast<unsigned long long>((pid >> 2) * 2654435761u) * NumBuckets) >> 32);
 }
 
-COwnerConnectionTable::Owner &COwnerConnectionTable::Find(DWORD pid)
+DWORD COwnerConnectionTable::Probe(DWORD pid) const
 {
     DWORD bucket = BucketOf(pid);
-    for (;;)
+    while (m_buckets[bucket] != 0 && m_owners[m_buckets[bucket] - 1].pid != pid)
     {
-        const DWORD entry = m_buckets[bucket];
-        if (entry == 0)
-        {
-            break;
-        }
-        if (m_owners[entry - 1].pid == pid)
-        {
-            m_lastPid = pid;
-            m_last = &m_owners[entry - 1];
-            return *m_last;
-        }
         bucket = (bucket + 1) % NumBuckets;
     }
-    if (m_count == Capacity)
+    return bucket;
+}
+
+COwnerConnectionTable::Owner &COwnerConnectionTable::Find(DWORD pid)
+{
+    const DWORD bucket = Probe(pid);
+    if (m_buckets[bucket] == 0)
     {
-        return m_overflow;
+        if (m_count == Capacity)
+        {
+            return m_overflow;
+        }
+        m_owners[m_count] = Owner();
+        m_owners[m_count].pid = pid;
+        m_buckets[bucket] = ++m_count;
     }
-    Owner &owner = m_owners[m_count];
-    owner = Owner();
-    owner.pid = pid;
-    m_buckets[bucket] = ++m_count;
     m_lastPid = pid;
-    m_last = &owner;
-    return owner;
+    m_last = &m_owners[m_buckets[bucket] - 1];
+    return *m_last;
 }
 
 DWORD COwnerConnectionTable::GetCount() const
@@ -90,14 +87,7 @@ const COwnerConnectionTable::Owner &COwnerConnectionTable::GetOverflow() const
 
 bool COwnerConnectionTable::Contains(DWORD pid) const
 {
-    for (DWORD bucket = BucketOf(pid); m_buckets[bucket] != 0; bucket = (bucket + 1) % NumBuckets)
-    {
-        if (m_owners[m_buckets[bucket] - 1].pid == pid)
-        {
-            return true;
-        }
-    }
-    return false;
+    return m_buckets[Probe(pid)] != 0;
 }
 
 DWORD COwnerConnectionTable::Rank(DWORD count)

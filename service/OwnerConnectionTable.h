@@ -22,6 +22,12 @@ public:
         DWORD pid;
         DWORD connections;
         DWORD states[NumStates]; // index = state value - 1
+
+        void Count(DWORD stateIndex)
+        {
+            ++connections;
+            ++states[stateIndex];
+        }
     };
 
     COwnerConnectionTable();
@@ -32,9 +38,7 @@ public:
     // A row of a process other than 0; stateIndex below NumStates.
     void Add(DWORD pid, DWORD stateIndex)
     {
-        Owner &owner = pid == m_lastPid ? *m_last : Find(pid);
-        ++owner.connections;
-        ++owner.states[stateIndex];
+        (pid == m_lastPid ? *m_last : Find(pid)).Count(stateIndex);
     }
 
     DWORD GetCount() const;
@@ -53,6 +57,8 @@ private:
     static const DWORD NumBuckets = Capacity * 2;
 
     Owner &Find(DWORD pid);
+    // The bucket that holds the process, or the empty one where it would go.
+    DWORD Probe(DWORD pid) const;
     static DWORD BucketOf(DWORD pid);
 
     std::unique_ptr<Owner[]> m_owners;

@@ -25,12 +25,10 @@ public:
     // stateIndex = state value - 1, already checked to be below the number of states.
     void Add(DWORD pid, DWORD stateIndex)
     {
-        ++m_total.connections;
-        ++m_total.states[stateIndex];
+        m_total.Count(stateIndex);
         if (pid == 0)
         {
-            ++m_unowned.connections;
-            ++m_unowned.states[stateIndex];
+            m_unowned.Count(stateIndex);
         }
         else
         {
