@@ -1,5 +1,7 @@
 #include "service/ServiceOptions.h"
 
+#include "service/ConfigurationNames.h"
+
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/ProtectedFolder.h"
@@ -125,7 +127,7 @@ bool CServiceOptions::LogDirectoryIsUsable(const std::wstring &directory)
 
 std::wstring CServiceOptions::MakeLogFileName(const std::wstring &directory)
 {
-    return directory + L"\\CorvaneTessaly.log";
+    return directory + L"\\" + LogFileName;
 }
 
 } // namespace TessalyService

@@ -1,5 +1,7 @@
 #include "service/ServiceOptions.h"
 
+#include "service/ConfigurationNames.h"
+
 #include "win32/errors/Exception.h"
 #include "win32/errors/Win32Exception.h"
 #include "win32/files/FileUtils.h"
@@ -20,10 +22,10 @@ using CorvaneTools::Win32::CRegistryKey;
 namespace {
 
 const DWORD s_optionError = 255;
-const wchar_t *const s_servicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
-const wchar_t *const s_pollValue = L"Poll";
-const wchar_t *const s_logValue = L"Log";
-const wchar_t *const s_logPathValue = L"LogPath";
+const wchar_t *const s_servicesKey = ServicesKeyPath;
+const wchar_t *const s_pollValue = PollValueName;
+const wchar_t *const s_logValue = LogValueName;
+const wchar_t *const s_logPathValue = LogPathValueName;
 
 // Leading blanks and an optional sign, then digits up to the first non-digit; no digits
 // reads as 0. False when the seconds are negative or too many for 32-bit milliseconds.
@@ -200,7 +202,7 @@ std::wstring CServiceOptions::GetServiceSpecificUsage(const std::wstring &usage)
 void CServiceOptions::SaveConfiguration(DWORD pollIntervalMs, bool createLog, const std::wstring &logPath)
 {
     const CRegistryKey service(HKEY_LOCAL_MACHINE, (s_servicesKey + m_serviceName).c_str(), KEY_CREATE_SUB_KEY);
-    CRegistryKey config = service.CreateOrOpenKey(L"Config", nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
+    CRegistryKey config = service.CreateOrOpenKey(ConfigKeyName, nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
     config.SetValue(s_pollValue, pollIntervalMs);
     config.SetValue(s_logValue, static_cast<DWORD>(createLog ? 1 : 0));
     if (logPath.empty())
@@ -325,7 +327,7 @@ void CServiceOptions::Note(const std::wstring &line)
 
 std::wstring CServiceOptions::GetConfigKeyPath() const
 {
-    return s_servicesKey + m_serviceName + L"\\Config";
+    return s_servicesKey + m_serviceName + L"\\" + ConfigKeyName;
 }
 
 bool CServiceOptions::GetCreateLog() const

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "installer/PlanSteps.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace CorvaneTools {
+namespace Installer {
+
+// What the package's first action finds: what this run of the package does, its public
+// properties and the service as it stands.
+struct CPackageState
+{
+    enum Run
+    {
+        FirstInstall,
+        Upgrade,           // over an older version of the product
+        Removal,           // the product taken away
+        RemovalByUpgrade,  // the older version, removed by the newer one's upgrade
+        Maintenance        // a repair or a change: the registration stays as it is
+    };
+
+    Run run = Maintenance;
+    std::wstring serviceName;
+    std::wstring program;  // the program this package installs (or installed), where it goes
+    std::wstring folder;   // the folder it goes to
+    std::wstring poll;
+    std::wstring logPath;
+    std::wstring createLog;
+    bool serviceExists = false;
+    bool serviceActive = false;      // running, paused or on the way there
+    std::wstring registeredProgram;  // the program the installed service starts
+    std::vector<CRegistryValue> config;
+};
+
+// The data of each deferred action, which is run only when its data is not empty. The
+// rollback of the restore runs after the older program's files are back.
+struct CPackagePlan
+{
+    std::wstring stopService;
+    std::wstring stopServiceRollback;
+    std::wstring restoreRollback;
+    std::wstring registerService;
+    std::wstring registerServiceRollback;
+    std::wstring unregisterService;
+    std::wstring unregisterServiceRollback;
+    std::wstring cleanUp;
+};
+
+// Throws CException ("MakePackagePlan") for a property the program must not be given.
+CPackagePlan MakePackagePlan(const CPackageState &state);
+
+// The program's command line for /install with the options the properties ask for.
+std::wstring InstallCommandLine(const std::wstring &program, const CPackageState &state);
+
+} // namespace Installer
+} // namespace CorvaneTools
