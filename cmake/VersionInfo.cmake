@@ -1,6 +1,14 @@
-# Gives a deliverable its version resource: the project's version, its own file name and
-# description.
+# Gives a deliverable its version resource: the project's version (or the one given after
+# VERSION, for a test build of an older release), its own file name and description.
 function(tessaly_version_resource target file_name file_type description)
+  cmake_parse_arguments(ARG "" "VERSION" "" ${ARGN})
+  if(ARG_VERSION)
+    string(REPLACE "." ";" parts ${ARG_VERSION})
+    list(GET parts 0 PROJECT_VERSION_MAJOR)
+    list(GET parts 1 PROJECT_VERSION_MINOR)
+    list(GET parts 2 PROJECT_VERSION_PATCH)
+    set(PROJECT_VERSION ${ARG_VERSION})
+  endif()
   set(TESSALY_FILE_NAME ${file_name})
   set(TESSALY_FILE_TYPE ${file_type})
   set(TESSALY_FILE_DESCRIPTION ${description})

@@ -38,6 +38,7 @@ const CDeferredAction DeferredActions[] = {
     {L"TessalyRestoreRollback", &CPackagePlan::restoreRollback},
     {L"TessalyRegister", &CPackagePlan::registerService},
     {L"TessalyRegisterRollback", &CPackagePlan::registerServiceRollback},
+    {L"TessalyStartService", &CPackagePlan::startService},
     {L"TessalyUnregister", &CPackagePlan::unregisterService},
     {L"TessalyUnregisterRollback", &CPackagePlan::unregisterServiceRollback},
     {L"TessalyCleanUp", &CPackagePlan::cleanUp},

@@ -79,9 +79,10 @@ CPlanSteps &WithValues(CPlanSteps &steps, const CPackageState &state, const std:
 
 void PlanFirstInstall(const CPackageState &state, CPackagePlan &plan)
 {
-    plan.registerService = CPlanSteps().Run(InstallCommandLine(state.program, state)).Start(state.serviceName).Text();
+    plan.registerService = CPlanSteps().Run(InstallCommandLine(state.program, state)).Text();
     plan.registerServiceRollback =
         CPlanSteps().Stop(state.serviceName).Try(Program(state.program, L"/remove")).Text();
+    plan.startService = CPlanSteps().Start(state.serviceName).Text();
 }
 
 // The newer program takes the older one's registration away and makes its own; should
@@ -89,14 +90,15 @@ void PlanFirstInstall(const CPackageState &state, CPackagePlan &plan)
 void PlanUpgrade(const CPackageState &state, CPackagePlan &plan)
 {
     PlanFirstInstall(state, plan);
-    CPlanSteps steps;
-    steps.Try(Program(state.program, L"/remove")).Run(InstallCommandLine(state.program, state));
-    WithValues(steps, state, KeptValues(state));
+    plan.registerService =
+        CPlanSteps().Try(Program(state.program, L"/remove")).Run(InstallCommandLine(state.program, state)).Text();
+    CPlanSteps start;
+    WithValues(start, state, KeptValues(state));
     if (state.serviceActive)
     {
-        steps.Start(state.serviceName);
+        start.Start(state.serviceName);
     }
-    plan.registerService = steps.Text();
+    plan.startService = start.Text();
     if (!state.serviceExists)
     {
         return;

@@ -37,7 +37,12 @@ struct CPackageState
 };
 
 // The data of each deferred action, which is run only when its data is not empty. The
-// rollback of the restore runs after the older program's files are back.
+// installer writes a rollback action into its rollback script when the script reaches it,
+// and restores the files it replaced ("Rollback Custom Actions"); so the rollback of the
+// restore, sequenced before InstallFiles, runs after the older program's files are back,
+// and the rollback of the registration, sequenced after it, runs only when /install
+// succeeded: a failed /install has taken back what it did, and a /remove then would take
+// away what was there before.
 struct CPackagePlan
 {
     std::wstring stopService;
@@ -45,6 +50,7 @@ struct CPackagePlan
     std::wstring restoreRollback;
     std::wstring registerService;
     std::wstring registerServiceRollback;
+    std::wstring startService;
     std::wstring unregisterService;
     std::wstring unregisterServiceRollback;
     std::wstring cleanUp;
