@@ -193,9 +193,19 @@ void CInstalledService::Start(DWORD timeoutMs) const
 
 void CInstalledService::WriteValue(const CRegistryValue &value) const
 {
+    // Under the service's key only: without the service, a value would leave a key of its
+    // own behind.
+    HKEY service = nullptr;
+    LONG result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (TessalyService::ServicesKeyPath + m_name).c_str(), 0,
+                                  KEY_CREATE_SUB_KEY, &service);
+    if (result != ERROR_SUCCESS)
+    {
+        throw CWin32Exception(L"CInstalledService::WriteValue - RegOpenKeyEx", static_cast<DWORD>(result));
+    }
+    const Win32::CUniqueRegistryKey serviceKey(service);
     HKEY opened = nullptr;
-    LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ConfigKeyPath().c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    KEY_SET_VALUE, nullptr, &opened, nullptr);
+    result = ::RegCreateKeyExW(serviceKey.Get(), TessalyService::ConfigKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_SET_VALUE, nullptr, &opened, nullptr);
     if (result != ERROR_SUCCESS)
     {
         throw CWin32Exception(L"CInstalledService::WriteValue - RegCreateKeyEx", static_cast<DWORD>(result));

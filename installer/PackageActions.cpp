@@ -25,25 +25,6 @@ namespace {
 // ("MsiSetMode function", MSIRUNMODE_REBOOTATEND). Volatile: a restart clears it anyway.
 const wchar_t *const RestartMarkerKey = L"SOFTWARE\\Corvane Tessaly Package Restart";
 
-struct CDeferredAction
-{
-    const wchar_t *name;
-    std::wstring CPackagePlan::*data;
-};
-
-// The deferred actions of the package source, each named after its data property.
-const CDeferredAction DeferredActions[] = {
-    {L"TessalyStopService", &CPackagePlan::stopService},
-    {L"TessalyStopServiceRollback", &CPackagePlan::stopServiceRollback},
-    {L"TessalyRestoreRollback", &CPackagePlan::restoreRollback},
-    {L"TessalyRegister", &CPackagePlan::registerService},
-    {L"TessalyRegisterRollback", &CPackagePlan::registerServiceRollback},
-    {L"TessalyStartService", &CPackagePlan::startService},
-    {L"TessalyUnregister", &CPackagePlan::unregisterService},
-    {L"TessalyUnregisterRollback", &CPackagePlan::unregisterServiceRollback},
-    {L"TessalyCleanUp", &CPackagePlan::cleanUp},
-};
-
 // The text goes in as a field, not as the record's format: brackets in a path must not be
 // read as property names.
 void Say(MSIHANDLE install, INSTALLMESSAGE kind, const std::wstring &text)
@@ -156,7 +137,7 @@ extern "C" UINT __stdcall TessalyPrepare(MSIHANDLE install)
             std::wstring(L"this is a ") + RunName(state.run) + L"; the service " +
                 (state.serviceExists ? (state.serviceActive ? L"runs" : L"is stopped") : L"is not installed"));
         const CPackagePlan plan = MakePackagePlan(state);
-        for (const CDeferredAction &action : DeferredActions)
+        for (const CPlanAction &action : PlanActions)
         {
             ::MsiSetPropertyW(install, action.name, (plan.*action.data).c_str());
         }

@@ -134,6 +134,18 @@ void PlanRemoval(const CPackageState &state, CPackagePlan &plan)
 
 } // namespace
 
+const CPlanAction PlanActions[9] = {
+    {L"TessalyStopService", &CPackagePlan::stopService},
+    {L"TessalyStopServiceRollback", &CPackagePlan::stopServiceRollback},
+    {L"TessalyRestoreRollback", &CPackagePlan::restoreRollback},
+    {L"TessalyRegister", &CPackagePlan::registerService},
+    {L"TessalyRegisterRollback", &CPackagePlan::registerServiceRollback},
+    {L"TessalyStartService", &CPackagePlan::startService},
+    {L"TessalyUnregister", &CPackagePlan::unregisterService},
+    {L"TessalyUnregisterRollback", &CPackagePlan::unregisterServiceRollback},
+    {L"TessalyCleanUp", &CPackagePlan::cleanUp},
+};
+
 std::wstring InstallCommandLine(const std::wstring &program, const CPackageState &state)
 {
     std::wstring commandLine = Program(program, L"/install");

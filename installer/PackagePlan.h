@@ -56,6 +56,15 @@ struct CPackagePlan
     std::wstring cleanUp;
 };
 
+// The package's deferred actions, each named as in the package source, with the part of
+// the plan that is its data (the property of the action's name).
+struct CPlanAction
+{
+    const wchar_t *name;
+    std::wstring CPackagePlan::*data;
+};
+extern const CPlanAction PlanActions[9];
+
 // Throws CException ("MakePackagePlan") for a property the program must not be given.
 CPackagePlan MakePackagePlan(const CPackageState &state);
 
