@@ -212,7 +212,8 @@ protected:
                                               const std::function<bool(const ServiceProgramSupport::CReading &)> &check)
     {
         ServiceProgramSupport::CReading reading;
-        TestSupport::WaitUntil([&] { return check(reading = ReadWith(architecture, {})); }, 10000);
+        // Generous: with seventy makers a sample here scans every process's open files.
+        TestSupport::WaitUntil([&] { return check(reading = ReadWith(architecture, {})); }, 30000);
         return reading;
     }
 

@@ -195,6 +195,37 @@ inline void SetString(const std::wstring &key, const wchar_t *name, const std::w
     SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
+// Stops the service if it runs and waits for its process to end; the process is ended
+// when it does not. A service removed while running would go on publishing through the
+// block that the next test program's writer needs.
+inline void StopServiceProcess()
+{
+    const CorvaneTools::Service::CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const CorvaneTools::Service::CServiceHandle service(
+        ::OpenServiceW(manager.Get(), ServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service.IsValid())
+    {
+        return;
+    }
+    const SERVICE_STATUS_PROCESS status = TestSupport::QueryServiceStatus(service.Get());
+    if (status.dwCurrentState == SERVICE_STOPPED)
+    {
+        return;
+    }
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, status.dwProcessId);
+    TestSupport::Control(service.Get(), SERVICE_CONTROL_STOP);
+    TestSupport::ReachesState(service.Get(), SERVICE_STOPPED);
+    if (process)
+    {
+        if (::WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+        {
+            ADD_FAILURE() << "the service's process did not end after its stop; ended";
+            ::TerminateProcess(process, 1);
+        }
+        ::CloseHandle(process);
+    }
+}
+
 // A test of the installed program: nothing of it is installed before or after, and no other
 // program of the suite registers counters meanwhile.
 class CInstalledProgramTest : public ::testing::Test
@@ -202,11 +233,13 @@ class CInstalledProgramTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        StopServiceProcess();
         RunProgram({L"/noMessages", L"/remove"});
     }
 
     void TearDown() override
     {
+        StopServiceProcess();
         RunProgram({L"/noMessages", L"/remove"});
     }
 
