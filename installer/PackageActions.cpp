@@ -35,42 +35,39 @@ void Say(MSIHANDLE install, INSTALLMESSAGE kind, const std::wstring &text)
     ::MsiProcessMessage(install, kind, record);
 }
 
-std::wstring Property(MSIHANDLE install, const wchar_t *name)
+// Text from a call that takes a buffer and its size in characters, and says ERROR_MORE_DATA
+// with the size needed, without the terminator, when the buffer is too small.
+template <typename Call>
+std::wstring ReadText(const Call &call, const std::wstring &where)
 {
-    std::wstring value(64, L'\0');
+    std::wstring value(MAX_PATH, L'\0');
     DWORD size = static_cast<DWORD>(value.size());
-    UINT result = ::MsiGetPropertyW(install, name, &value[0], &size);
+    UINT result = call(&value[0], &size);
     if (result == ERROR_MORE_DATA)
     {
         value.resize(++size);
-        result = ::MsiGetPropertyW(install, name, &value[0], &size);
+        result = call(&value[0], &size);
     }
     if (result != ERROR_SUCCESS)
     {
-        throw CException(L"MsiGetProperty", std::wstring(L"cannot read the property ") + name);
+        throw CException(where, L"error " + std::to_wstring(result));
     }
     value.resize(size);
     return value;
+}
+
+std::wstring Property(MSIHANDLE install, const wchar_t *name)
+{
+    return ReadText([&](wchar_t *buffer, DWORD *size) { return ::MsiGetPropertyW(install, name, buffer, size); },
+                    std::wstring(L"MsiGetProperty ") + name);
 }
 
 std::wstring Formatted(MSIHANDLE install, const wchar_t *format)
 {
     PMSIHANDLE record = ::MsiCreateRecord(0);
     ::MsiRecordSetStringW(record, 0, format);
-    std::wstring value(MAX_PATH, L'\0');
-    DWORD size = static_cast<DWORD>(value.size());
-    UINT result = ::MsiFormatRecordW(install, record, &value[0], &size);
-    if (result == ERROR_MORE_DATA)
-    {
-        value.resize(++size);
-        result = ::MsiFormatRecordW(install, record, &value[0], &size);
-    }
-    if (result != ERROR_SUCCESS)
-    {
-        throw CException(L"MsiFormatRecord", std::wstring(L"cannot format ") + format);
-    }
-    value.resize(size);
-    return value;
+    return ReadText([&](wchar_t *buffer, DWORD *size) { return ::MsiFormatRecordW(install, record, buffer, size); },
+                    std::wstring(L"MsiFormatRecord ") + format);
 }
 
 CPackageState::Run WhatThisRunDoes(MSIHANDLE install)

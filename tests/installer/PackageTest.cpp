@@ -41,21 +41,8 @@ std::wstring InstallFolder()
     return folder;
 }
 
-std::wstring Copy(const wchar_t *systemFolder)
-{
-    return ServiceProgramSupport::WindowsFolder() + L"\\" + systemFolder + L"\\Tessaly.dll";
-}
-
-bool KeyExists(const std::wstring &key)
-{
-    HKEY opened;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-    {
-        return false;
-    }
-    ::RegCloseKey(opened);
-    return true;
-}
+using ServiceProgramSupport::Copy;
+using ServiceProgramSupport::KeyExists;
 
 DWORD ConfigValue(const wchar_t *name)
 {
@@ -355,19 +342,7 @@ TEST_F(PackageTest, ARemovalWhileAReaderHasTheDllLoadedAsksForARestart)
     {
         TestSupport::CChildProcess reader(L"", {std::to_wstring(object), L"0", L"/stop:" + stopName},
                                           Top() + L"\\build\\x64\\bin\\TessalyQueryLoop.exe");
-        ASSERT_TRUE(TestSupport::WaitUntil(
-            [] {
-                const HANDLE file = ::CreateFileW(Copy(L"system32").c_str(), GENERIC_WRITE,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                  OPEN_EXISTING, 0, nullptr);
-                if (file == INVALID_HANDLE_VALUE)
-                {
-                    return ::GetLastError() == ERROR_SHARING_VIOLATION;
-                }
-                ::CloseHandle(file);
-                return false;
-            },
-            20000));
+        ASSERT_TRUE(ServiceProgramSupport::WaitUntilLoadedAsImage(Copy(L"system32")));
 
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), Msiexec({L"/x", Package(L"Tessaly")})) << Said();
         ExpectNothingLeft();

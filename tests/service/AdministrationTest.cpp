@@ -22,21 +22,8 @@ using TestSupport::ReadBytes;
 
 namespace {
 
-std::wstring Copy(const wchar_t *systemFolder)
-{
-    return WindowsFolder() + L"\\" + systemFolder + L"\\Tessaly.dll";
-}
-
-bool KeyExists(const std::wstring &key)
-{
-    HKEY opened;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-    {
-        return false;
-    }
-    ::RegCloseKey(opened);
-    return true;
-}
+using ServiceProgramSupport::Copy;
+using ServiceProgramSupport::KeyExists;
 
 // The copies a removal moved aside in one system folder.
 std::vector<std::wstring> AsideCopies(const wchar_t *systemFolder)
@@ -122,20 +109,7 @@ TEST_F(AdministrationTest, ARemovalWhileAReaderHasTheDllLoadedFinishesAndAsksFor
         TestSupport::CChildProcess reader(
             L"", {std::to_wstring(object), L"0", L"/stop:" + stopName},
             ServiceProgramSupport::Top() + L"\\build\\x64\\bin\\TessalyQueryLoop.exe");
-        // Loaded as an image, the copy cannot be opened for writing.
-        ASSERT_TRUE(TestSupport::WaitUntil(
-            [] {
-                const HANDLE file = ::CreateFileW(Copy(L"system32").c_str(), GENERIC_WRITE,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                  OPEN_EXISTING, 0, nullptr);
-                if (file == INVALID_HANDLE_VALUE)
-                {
-                    return ::GetLastError() == ERROR_SHARING_VIOLATION;
-                }
-                ::CloseHandle(file);
-                return false;
-            },
-            20000));
+        ASSERT_TRUE(ServiceProgramSupport::WaitUntilLoadedAsImage(Copy(L"system32")));
 
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED),
                   RunProgram({L"/noMessages", L"/remove", L"/createLog", L"/logPath", m_logs.Path()}));

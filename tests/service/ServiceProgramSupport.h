@@ -10,6 +10,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ProviderRegistrationLock.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -47,6 +48,23 @@ inline std::wstring WindowsFolder()
     wchar_t windows[MAX_PATH];
     ::GetWindowsDirectoryW(windows, MAX_PATH);
     return windows;
+}
+
+// Where the program places a counter DLL copy: "system32" or "syswow64".
+inline std::wstring Copy(const wchar_t *systemFolder)
+{
+    return WindowsFolder() + L"\\" + systemFolder + L"\\Tessaly.dll";
+}
+
+inline bool KeyExists(const std::wstring &key)
+{
+    HKEY opened;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    {
+        return false;
+    }
+    ::RegCloseKey(opened);
+    return true;
 }
 
 inline DWORD RunProgram(const std::vector<std::wstring> &args, DWORD timeoutMs = 60000)
@@ -193,6 +211,25 @@ inline void SetValue(const std::wstring &key, const wchar_t *name, DWORD type, c
 inline void SetString(const std::wstring &key, const wchar_t *name, const std::wstring &text)
 {
     SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// Waits until a reader has the file loaded as an image: it can then no longer be opened
+// for writing, whatever the sharing asked for.
+inline bool WaitUntilLoadedAsImage(const std::wstring &path, DWORD timeoutMs = 20000)
+{
+    return TestSupport::WaitUntil(
+        [&] {
+            const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+            {
+                return ::GetLastError() == ERROR_SHARING_VIOLATION;
+            }
+            ::CloseHandle(file);
+            return false;
+        },
+        timeoutMs);
 }
 
 // Stops the service if it runs and waits for its process to end; the process is ended
