@@ -125,7 +125,8 @@ std::vector<CRegistryValue> CInstalledService::ReadConfiguration() const
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD type = 0;
         DWORD size = MaximumValueBytes;
-        const LONG result = ::RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        const LONG result =
+            ::RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &size);
         if (result == ERROR_NO_MORE_ITEMS)
         {
             break;
@@ -135,7 +136,8 @@ std::vector<CRegistryValue> CInstalledService::ReadConfiguration() const
             // Larger than any value the program writes: not carried over.
             continue;
         }
-        values.push_back({std::wstring(name.data(), nameLength), type, std::vector<BYTE>(data.begin(), data.begin() + size)});
+        values.push_back(
+            {std::wstring(name.data(), nameLength), type, std::vector<BYTE>(data.begin(), data.begin() + size)});
     }
     return values;
 }

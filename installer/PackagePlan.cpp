@@ -4,7 +4,6 @@
 #include "win32/errors/Exception.h"
 #include "win32/process/CommandLine.h"
 
-#include <cwctype>
 
 namespace CorvaneTools {
 namespace Installer {
@@ -116,7 +115,8 @@ void PlanUpgrade(const CPackageState &state, CPackagePlan &plan)
 
 void PlanRemoval(const CPackageState &state, CPackagePlan &plan)
 {
-    plan.cleanUp = CPlanSteps().CleanUp(state.folder, state.program.substr(state.program.find_last_of(L'\\') + 1)).Text();
+    const std::wstring programFile = state.program.substr(state.program.find_last_of(L'\\') + 1);
+    plan.cleanUp = CPlanSteps().CleanUp(state.folder, programFile).Text();
     if (!state.serviceExists)
     {
         return;

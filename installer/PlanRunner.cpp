@@ -39,7 +39,8 @@ void CPlanRunner::Execute(const std::vector<CPlanStep> &steps, bool keepGoing)
 {
     for (const CPlanStep &step : steps)
     {
-        m_log(std::wstring(VerbNames[step.verb]) + L": " + (step.verb == CPlanStep::Value ? step.value.name : step.text));
+        const std::wstring &what = step.verb == CPlanStep::Value ? step.value.name : step.text;
+        m_log(std::wstring(VerbNames[step.verb]) + L": " + what);
         try
         {
             Execute(step);

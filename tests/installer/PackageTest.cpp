@@ -200,7 +200,8 @@ protected:
         const std::wstring log = m_logs / L"msiexec.log";
         std::vector<std::wstring> all = arguments;
         all.insert(all.end(), {L"/qn", L"/l*v", log});
-        TestSupport::CChildProcess msiexec(L"", all, ServiceProgramSupport::WindowsFolder() + L"\\system32\\msiexec.exe");
+        TestSupport::CChildProcess msiexec(L"", all,
+                                           ServiceProgramSupport::WindowsFolder() + L"\\system32\\msiexec.exe");
         const DWORD code = msiexec.Wait(180000);
         m_lastLog = TestSupport::ReadBytes(log);
         ::DeleteFileW(log.c_str());
@@ -303,6 +304,10 @@ TEST_F(PackageTest, AnUpgradeOverARunningServiceRunsTheNewProgramWithItsConfigur
                                             RRF_RT_REG_SZ, nullptr, note, &size));
     EXPECT_EQ(std::wstring(L"kept"), note);
     EXPECT_TRUE(Exists(InstallFolder() + L"\\CorvaneTessaly.log")) << "the log stays with the program";
+    EXPECT_EQ(TestSupport::ReadBytes(Top() + L"\\dist\\x64\\TessalyCounters.dll"),
+              TestSupport::ReadBytes(Copy(L"system32")));
+    EXPECT_EQ(TestSupport::ReadBytes(Top() + L"\\dist\\x86\\TessalyCounters.dll"),
+              TestSupport::ReadBytes(Copy(L"syswow64")));
 
     // Neither the older release nor another build of the same version goes over it.
     for (const wchar_t *refused : {L"TessalyPrevious", L"TessalySameVersion"})
