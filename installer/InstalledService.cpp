@@ -103,16 +103,12 @@ std::wstring CInstalledService::Program() const
     return arguments.IsValid() && count > 0 ? std::wstring(arguments.Get()[0]) : std::wstring();
 }
 
-std::wstring CInstalledService::ConfigKeyPath() const
-{
-    return TessalyService::ServicesKeyPath + m_name + L"\\" + TessalyService::ConfigKeyName;
-}
-
 std::vector<CRegistryValue> CInstalledService::ReadConfiguration() const
 {
     std::vector<CRegistryValue> values;
     HKEY opened = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, ConfigKeyPath().c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+    const std::wstring path = TessalyService::ConfigKeyPath(m_name);
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
     {
         return values;
     }
@@ -198,7 +194,7 @@ void CInstalledService::WriteValue(const CRegistryValue &value) const
     // Under the service's key only: without the service, a value would leave a key of its
     // own behind.
     HKEY service = nullptr;
-    LONG result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (TessalyService::ServicesKeyPath + m_name).c_str(), 0,
+    LONG result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, TessalyService::ServiceKeyPath(m_name).c_str(), 0,
                                   KEY_CREATE_SUB_KEY, &service);
     if (result != ERROR_SUCCESS)
     {

@@ -36,8 +36,6 @@ public:
     static const DWORD MaximumValueBytes = 64 * 1024;
 
 private:
-    std::wstring ConfigKeyPath() const;
-
     std::wstring m_name;
 };
 

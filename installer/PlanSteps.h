@@ -39,11 +39,6 @@ struct CPlanStep
     std::wstring text;     // service name, command line or folder
     std::wstring program;  // CleanUp: the program's file name, which prefixes its crash dumps
     CRegistryValue value;  // Value
-
-    bool operator==(const CPlanStep &other) const
-    {
-        return verb == other.verb && text == other.text && program == other.program && value == other.value;
-    }
 };
 
 // Steps, one per line: the verb's name, then its fields, each after a tab. Registry value

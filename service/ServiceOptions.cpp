@@ -22,7 +22,6 @@ using CorvaneTools::Win32::CRegistryKey;
 namespace {
 
 const DWORD s_optionError = 255;
-const wchar_t *const s_servicesKey = ServicesKeyPath;
 const wchar_t *const s_pollValue = PollValueName;
 const wchar_t *const s_logValue = LogValueName;
 const wchar_t *const s_logPathValue = LogPathValueName;
@@ -201,7 +200,7 @@ std::wstring CServiceOptions::GetServiceSpecificUsage(const std::wstring &usage)
 
 void CServiceOptions::SaveConfiguration(DWORD pollIntervalMs, bool createLog, const std::wstring &logPath)
 {
-    const CRegistryKey service(HKEY_LOCAL_MACHINE, (s_servicesKey + m_serviceName).c_str(), KEY_CREATE_SUB_KEY);
+    const CRegistryKey service(HKEY_LOCAL_MACHINE, ServiceKeyPath(m_serviceName).c_str(), KEY_CREATE_SUB_KEY);
     CRegistryKey config = service.CreateOrOpenKey(ConfigKeyName, nullptr, L"", REG_OPTION_NON_VOLATILE, KEY_WRITE);
     config.SetValue(s_pollValue, pollIntervalMs);
     config.SetValue(s_logValue, static_cast<DWORD>(createLog ? 1 : 0));
@@ -327,7 +326,7 @@ void CServiceOptions::Note(const std::wstring &line)
 
 std::wstring CServiceOptions::GetConfigKeyPath() const
 {
-    return s_servicesKey + m_serviceName + L"\\" + ConfigKeyName;
+    return ConfigKeyPath(m_serviceName);
 }
 
 bool CServiceOptions::GetCreateLog() const

@@ -83,9 +83,7 @@ void RunProgram(const std::wstring &commandLine, const std::wstring &newVersion,
     const DWORD ms = poll == std::wstring::npos ? 1000 : 1000 * std::stoul(commandLine.substr(poll + 7));
     const bool log = commandLine.find(L" /createLog") != std::wstring::npos ||
                      commandLine.find(L" /logPath ") != std::wstring::npos;
-    wchar_t hex[9];
-    swprintf(hex, 9, L"%02x%02x%02x%02x", ms & 0xff, (ms >> 8) & 0xff, (ms >> 16) & 0xff, ms >> 24);
-    m.config = {{L"Poll", hex}, {L"Log", log ? L"01000000" : L"00000000"}};
+    m.config = {{L"Poll", DwordBytes(ms)}, {L"Log", DwordBytes(log ? 1 : 0)}};
 }
 
 void Carry(const CPlanStep &step, const std::wstring &newVersion, CFailure failure, CMachine &m)
@@ -115,21 +113,12 @@ void Carry(const CPlanStep &step, const std::wstring &newVersion, CFailure failu
         }
         break;
     case CPlanStep::Value:
-    {
         if (!m.registered)
         {
             throw CFailed();  // no service key to write under
         }
-        std::wstring hex;
-        for (BYTE b : step.value.data)
-        {
-            wchar_t two[3];
-            swprintf(two, 3, L"%02x", b);
-            hex += two;
-        }
-        m.config[step.value.name] = hex;
+        m.config[step.value.name] = step.value.data;
         break;
-    }
     case CPlanStep::CleanUp:
         m.cleanedUp = true;
         break;

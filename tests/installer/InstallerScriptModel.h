@@ -11,6 +11,8 @@
 
 #include "installer/PackagePlan.h"
 
+#include <windows.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -23,16 +25,16 @@ struct CMachine
     std::wstring program;  // the version of the file at the program's path; empty: none
     bool registered = false;
     std::wstring registeredBy;  // the version of the program that registered the service
-    std::map<std::wstring, std::wstring> config;  // value name -> data as hexadecimal
+    std::map<std::wstring, std::vector<BYTE>> config;  // value name -> data
     bool running = false;
     bool cleanedUp = false;
-
-    bool operator==(const CMachine &other) const
-    {
-        return program == other.program && registered == other.registered && registeredBy == other.registeredBy &&
-               config == other.config && running == other.running && cleanedUp == other.cleanedUp;
-    }
 };
+
+inline std::vector<BYTE> DwordBytes(DWORD value)
+{
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(&value);
+    return std::vector<BYTE>(bytes, bytes + sizeof(value));
+}
 
 // Where the run fails: the newer program's /install, the start of the service, or a
 // standard action of that name.

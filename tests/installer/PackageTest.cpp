@@ -55,26 +55,32 @@ DWORD ConfigValue(const wchar_t *name)
     return value;
 }
 
-std::wstring UpgradeCode()
+// The first field of the first row a query of a package's tables gives; empty when none.
+std::wstring QueryPackage(const std::wstring &package, const wchar_t *query)
 {
-    MSIHANDLE database = 0;
-    std::wstring code(39, L'\0');
-    if (::MsiOpenDatabaseW(Package(L"Tessaly").c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS)
+    MSIHANDLE database = 0, view = 0, record = 0;
+    std::wstring field(256, L'\0');
+    DWORD size = 0;
+    if (::MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS)
     {
-        MSIHANDLE view = 0, record = 0;
-        ::MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property` = 'UpgradeCode'", &view);
+        ::MsiDatabaseOpenViewW(database, query, &view);
         ::MsiViewExecute(view, 0);
-        DWORD size = static_cast<DWORD>(code.size());
         if (::MsiViewFetch(view, &record) == ERROR_SUCCESS)
         {
-            ::MsiRecordGetStringW(record, 1, &code[0], &size);
+            size = static_cast<DWORD>(field.size());
+            ::MsiRecordGetStringW(record, 1, &field[0], &size);
             ::MsiCloseHandle(record);
         }
-        code.resize(size);
         ::MsiCloseHandle(view);
         ::MsiCloseHandle(database);
     }
-    return code;
+    field.resize(size);
+    return field;
+}
+
+std::wstring UpgradeCode()
+{
+    return QueryPackage(Package(L"Tessaly"), L"SELECT `Value` FROM `Property` WHERE `Property` = 'UpgradeCode'");
 }
 
 // The launch condition that carries the refusal's message. This platform's msiexec shows
@@ -82,32 +88,9 @@ std::wstring UpgradeCode()
 // Windows does; so the message is checked where the package holds it.
 std::wstring RefusalCondition(const std::wstring &package)
 {
-    MSIHANDLE database = 0, view = 0, record = 0;
-    std::wstring condition(256, L'\0');
-    DWORD size = 0;
-    if (::MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS)
-    {
-        ::MsiDatabaseOpenViewW(database,
-                               L"SELECT `Condition` FROM `LaunchCondition` WHERE `Description` = 'The same or a newer "
-                               L"version of Corvane Tessaly is already installed. To install this version, remove "
-                               L"the installed one first.'",
-                               &view);
-        ::MsiViewExecute(view, 0);
-        size = static_cast<DWORD>(condition.size());
-        if (::MsiViewFetch(view, &record) == ERROR_SUCCESS)
-        {
-            ::MsiRecordGetStringW(record, 1, &condition[0], &size);
-            ::MsiCloseHandle(record);
-        }
-        else
-        {
-            size = 0;
-        }
-        ::MsiCloseHandle(view);
-        ::MsiCloseHandle(database);
-    }
-    condition.resize(size);
-    return condition;
+    return QueryPackage(package, L"SELECT `Condition` FROM `LaunchCondition` WHERE `Description` = 'The same or a "
+                                 L"newer version of Corvane Tessaly is already installed. To install this version, "
+                                 L"remove the installed one first.'");
 }
 
 // The installed products of the package's family, and their versions.

@@ -10,13 +10,14 @@
 using namespace CorvaneTools::Installer;
 using InstallerModel::CFailure;
 using InstallerModel::CMachine;
+using InstallerModel::DwordBytes;
 
 namespace {
 
 const std::wstring Older = L"0.9.0";
 const std::wstring Newer = L"1.0.0";
-const std::map<std::wstring, std::wstring> Kept = {
-    {L"Poll", L"b80b0000"}, {L"Log", L"01000000"}, {L"LogMaxSize", L"00001000"}};
+const std::map<std::wstring, std::vector<BYTE>> Kept = {
+    {L"Poll", DwordBytes(3000)}, {L"Log", DwordBytes(1)}, {L"LogMaxSize", DwordBytes(0x100000)}};
 
 CMachine Installed(const std::wstring &version, bool running)
 {
@@ -27,16 +28,6 @@ CMachine Installed(const std::wstring &version, bool running)
     machine.config = Kept;
     machine.running = running;
     return machine;
-}
-
-std::vector<BYTE> Bytes(const std::wstring &hex)
-{
-    std::vector<BYTE> bytes;
-    for (size_t at = 0; at + 1 < hex.size(); at += 2)
-    {
-        bytes.push_back(static_cast<BYTE>(std::stoul(hex.substr(at, 2), nullptr, 16)));
-    }
-    return bytes;
 }
 
 // What the package's first action would find on the machine.
@@ -53,7 +44,7 @@ CPackageState StateOf(const CMachine &machine, CPackageState::Run run, const std
     state.registeredProgram = machine.registered ? state.program : L"";
     for (const auto &value : machine.config)
     {
-        state.config.push_back({value.first, REG_DWORD, Bytes(value.second)});
+        state.config.push_back({value.first, REG_DWORD, value.second});
     }
     return state;
 }
@@ -68,7 +59,7 @@ TEST(RollbackModelTest, EveryRunSucceedsWholeOrLeavesTheMachineAsItFoundIt)
     CMachine upgraded = Installed(Newer, true);
     CMachine upgradedStopped = Installed(Newer, false);
     CMachine fresh = Installed(Newer, true);
-    fresh.config = {{L"Poll", L"d0070000"}, {L"Log", L"00000000"}};
+    fresh.config = {{L"Poll", DwordBytes(2000)}, {L"Log", DwordBytes(0)}};
     CMachine removed;
     removed.cleanedUp = true;
     const struct
